@@ -1,0 +1,17 @@
+#pragma once
+
+// What the trial cycle asks of the program around the window.
+
+namespace zel {
+
+class ProgramShell {
+  public:
+    virtual ~ProgramShell() = default;
+
+    // Shows the About box modally; returns when it has been closed.
+    virtual void ShowAboutBox() = 0;
+    // Ends the program at once: no further handler of the window may run.
+    virtual void EndProgram() = 0;
+};
+
+}  // namespace zel

@@ -1,0 +1,238 @@
+// zel-stimuli: builds trials exactly as the listening test does (same settings handlers, same
+// tables, same generator from its fixed start), prints each trial's order and levels and can
+// write its three images, so that researchers can inspect and archive what a listener hears.
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "core/runtime_error.h"
+#include "testrun/headless.h"
+#include "testrun/zelmain.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kWriteError = 1;
+
+constexpr const char* kUsage =
+    "usage: zel-stimuli [--frequency 500|1000|2000|4000|8000] "
+    "[--step 0.1|0.2|0.25|0.5|1.0|2.0|5.0] [--format difference|modulation] "
+    "[--trials 1..32767] [--write DIR]";
+
+constexpr const char* kDescription =
+    "Builds listening-test trials exactly as the Zel Test program does: trial K is the K-th trial "
+    "a listener hears after launching the program with these settings.\n\n"
+    "For each trial one line is printed:\n"
+    "  trial=K correct=C standard_level=S target_level=T\n"
+    "C is the interval (1 or 2) holding the target; S and T are the peak levels of the standard "
+    "and the target tone.\n\n"
+    "With --write DIR, each trial's three images are written as DIR/trial-K-first.wav, "
+    "DIR/trial-K-silence.wav and DIR/trial-K-second.wav: the whole 65,532-byte image as played, "
+    "byte for byte (the header's data size says how much of it is sound; the zero tail stays). "
+    "DIR is created if missing.\n\n"
+    "Exit status: 0 done, 1 DIR cannot be written, 2 bad arguments (nothing is written).";
+
+struct UsageError {
+    std::string message;
+};
+
+struct WriteError {
+    std::string message;
+};
+
+// Index of the table entry equal to the decimal text, so "1", "1.0" and "1.00" all name 1.0.
+template <typename Table>
+std::optional<int16_t> IndexOfValue(const std::string& text, const Table& values) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    if (error != std::errc{} || stop != end) return std::nullopt;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (value == static_cast<double>(values[i])) return static_cast<int16_t>(i);
+    }
+    return std::nullopt;
+}
+
+// Compared with the decimal captions, not the single-precision table: 0.1f is not the double 0.1.
+std::optional<int16_t> StepIndex(const std::string& text) {
+    static constexpr std::array<double, 7> kDecimalSteps{0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0};
+    return IndexOfValue(text, kDecimalSteps);
+}
+
+struct Options {
+    int16_t frequencyIndex = 1;
+    int16_t stepIndex = 6;
+    int16_t testFormat = zel::kFrequencyDifference;
+    int16_t trials = 1;
+    std::optional<std::filesystem::path> writeDir;
+};
+
+Options Interpret(const std::string& frequency, const std::string& step, const std::string& format,
+                  const std::string& trials, const std::string& writeDir) {
+    Options options;
+    if (const auto index = IndexOfValue(frequency, zel::kBaseFrequencies)) {
+        options.frequencyIndex = *index;
+    } else {
+        throw UsageError{"--frequency must be one of 500, 1000, 2000, 4000, 8000 (Hz), not '" +
+                         frequency + "'"};
+    }
+    if (const auto index = StepIndex(step)) {
+        options.stepIndex = *index;
+    } else {
+        throw UsageError{
+            "--step must be one of 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0 (per cent), not '" + step +
+            "'"};
+    }
+    if (format == "difference") {
+        options.testFormat = zel::kFrequencyDifference;
+    } else if (format == "modulation") {
+        options.testFormat = zel::kFrequencyModulation;
+    } else {
+        throw UsageError{"--format must be difference or modulation, not '" + format + "'"};
+    }
+    int count = 0;
+    const char* end = trials.data() + trials.size();
+    const auto [stop, error] = std::from_chars(trials.data(), end, count);
+    if (error != std::errc{} || stop != end || count < 1 || count > INT16_MAX) {
+        throw UsageError{"--trials must be a whole number from 1 to 32767, not '" + trials + "'"};
+    }
+    options.trials = static_cast<int16_t>(count);
+    if (!writeDir.empty()) options.writeDir = writeDir;
+    return options;
+}
+
+// Takes the images as the trial cycle plays them (first, silence, second) and writes each one.
+class ImageWriter final : public zel::AudioOperations {
+  public:
+    explicit ImageWriter(std::optional<std::filesystem::path> dir) : dir_(std::move(dir)) {}
+
+    void BeginTrial(int trial) {
+        trial_ = trial;
+        played_ = 0;
+    }
+
+    void InitialiseAudio() override {}
+    void RestoreMixerLevels() override {}
+
+    int32_t PlayWaveImage(const zel::WaveImage& image) override {
+        static constexpr std::array<const char*, 3> kNames{"first", "silence", "second"};
+        if (dir_) {
+            const auto name = "trial-" + std::to_string(trial_) + "-" + kNames.at(played_) + ".wav";
+            Write(*dir_ / name, image);
+        }
+        ++played_;
+        return 0;
+    }
+
+  private:
+    static void Write(const std::filesystem::path& path, const zel::WaveImage& image) {
+        errno = 0;
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        bool ok = file != nullptr &&
+                  std::fwrite(image.Data(), 1, image.ByteSize(), file) == image.ByteSize();
+        int reason = errno;
+        if (file != nullptr && std::fclose(file) != 0) {
+            ok = false;
+            if (reason == 0) reason = errno;
+        }
+        if (!ok) {
+            throw WriteError{"cannot write " + path.string() + ": " +
+                             std::strerror(reason != 0 ? reason : EIO)};
+        }
+    }
+
+    std::optional<std::filesystem::path> dir_;
+    int trial_ = 0;
+    std::size_t played_ = 0;
+};
+
+void PrepareDirectory(const std::filesystem::path& dir) {
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) throw WriteError{"cannot create directory " + dir.string() + ": " + error.message()};
+    if (!std::filesystem::is_directory(dir)) {
+        throw WriteError{"cannot write to " + dir.string() + ": not a directory"};
+    }
+}
+
+int Run(const Options& options) {
+    if (options.writeDir) PrepareDirectory(*options.writeDir);
+
+    zel::HeadlessWindow window;
+    zel::HeadlessShell shell;
+    zel::ProgramRandom random;
+    ImageWriter writer(options.writeDir);
+    zel::Zelmain test(window, writer, shell, random);
+
+    // The operator's path: load, choose the settings, Start; every answer presents the next trial.
+    test.Form_Load();
+    test.optFrequency_Click(options.frequencyIndex);
+    test.optFrequencyDifference_Click(options.stepIndex);
+    test.optTestFormat_Click(options.testFormat);
+    for (int trial = 1; trial <= options.trials; ++trial) {
+        writer.BeginTrial(trial);
+        if (trial == 1) {
+            test.cmdStart_Click();
+        } else {
+            test.cmdResponseA_Click();
+        }
+        std::cout << "trial=" << trial << " correct=" << test.CorrectInterval()
+                  << " standard_level=" << test.StandardLevel()
+                  << " target_level=" << test.TargetLevel() << '\n';
+    }
+    std::cout.flush();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{kDescription, "zel-stimuli"};
+    std::string frequency = "1000";
+    std::string step = "5.0";
+    std::string format = "difference";
+    std::string trials = "1";
+    std::string writeDir;
+    app.add_option("--frequency", frequency, "Base frequency in Hz: 500, 1000, 2000, 4000, 8000")
+        ->option_text("HZ")
+        ->capture_default_str();
+    app.add_option("--step", step, "Step in per cent: 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0")
+        ->option_text("PERCENT")
+        ->capture_default_str();
+    app.add_option("--format", format, "Test format: difference or modulation")
+        ->option_text("difference|modulation")
+        ->capture_default_str();
+    app.add_option("--trials", trials, "Number of trials, 1 to 32767")
+        ->option_text("N")
+        ->capture_default_str();
+    app.add_option("--write", writeDir, "Write each trial's three images into DIR")
+        ->option_text("DIR");
+
+    try {
+        app.parse(argc, argv);
+        return Run(Interpret(frequency, step, format, trials, writeDir));
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "zel-stimuli: " << error.what() << "; " << kUsage << '\n';
+        return kUsageError;
+    } catch (const UsageError& error) {
+        std::cerr << "zel-stimuli: " << error.message << '\n';
+        return kUsageError;
+    } catch (const WriteError& error) {
+        std::cerr << "zel-stimuli: " << error.message << '\n';
+        return kWriteError;
+    } catch (const zel::RuntimeError& error) {
+        std::cerr << "zel-stimuli: " << error.what() << '\n';
+        return 1;
+    }
+}
