@@ -201,18 +201,18 @@ int main(int argc, char** argv) {
     std::string format = "difference";
     std::string trials = "1";
     std::string writeDir;
-    app.add_option("--frequency", frequency, "Base frequency in Hz: 500, 1000, 2000, 4000, 8000")
-        ->option_text("HZ")
-        ->capture_default_str();
-    app.add_option("--step", step, "Step in per cent: 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0")
-        ->option_text("PERCENT")
-        ->capture_default_str();
-    app.add_option("--format", format, "Test format: difference or modulation")
-        ->option_text("difference|modulation")
-        ->capture_default_str();
-    app.add_option("--trials", trials, "Number of trials, 1 to 32767")
-        ->option_text("N")
-        ->capture_default_str();
+    app.add_option("--frequency", frequency,
+                   "Base frequency in Hz: 500, 1000, 2000, 4000, 8000 (default 1000)")
+        ->option_text("HZ");
+    app.add_option("--step", step,
+                   "Step in per cent: 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0 (default 5.0)")
+        ->option_text("PERCENT");
+    app.add_option("--format", format,
+                   "Test format: difference (the target is higher by the step) or modulation (the "
+                   "target is modulated at 5 Hz by the step); default difference")
+        ->option_text("difference|modulation");
+    app.add_option("--trials", trials, "Number of trials, 1 to 32767 (default 1)")
+        ->option_text("N");
     app.add_option("--write", writeDir, "Write each trial's three images into DIR")
         ->option_text("DIR");
 
