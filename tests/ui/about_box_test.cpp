@@ -71,65 +71,50 @@ class AboutBoxTest : public QObject {
         QCOMPARE(seen, QStringList({expected, expected}));
     }
 
+    // Every way a value can come back. Found: 1 yes, 0 no, -1 a run-time error.
     void getKeyValue_data() {
-        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("type");  // 0: the key holds no such value
         QTest::addColumn<std::string>("bytes");
-        QTest::addColumn<bool>("found");
+        QTest::addColumn<bool>("openFails");  // as it does for a user who may not write
+        QTest::addColumn<int>("found");
         QTest::addColumn<std::string>("keyVal");
         const std::string longText(1023, 'x');
-        QTest::newRow("text with its zero")
-            << 1 << std::string("/bin/tool\0", 10) << true << std::string("/bin/tool");
-        QTest::newRow("text without")
-            << 1 << std::string("/bin/tool") << true << std::string("/bin/tool");
+        const std::string tool("/bin/tool");
+        QTest::newRow("text with its zero") << 1 << tool + '\0' << false << 1 << tool;
+        QTest::newRow("text without") << 1 << tool << false << 1 << tool;
         QTest::newRow("zeros inside stay")
-            << 1 << std::string("a\0b\0\0", 5) << true << std::string("a\0b\0", 4);
-        QTest::newRow("1024 bytes") << 1 << longText + '\0' << true << longText;
-        QTest::newRow("1025 bytes") << 1 << longText + "xx" << false << std::string();
-        QTest::newRow("number 261") << 4 << Bytes({5, 1, 0, 0}) << true << std::string("261");
+            << 1 << std::string("a\0b\0\0", 5) << false << 1 << std::string("a\0b\0", 4);
+        QTest::newRow("1024 bytes") << 1 << longText + '\0' << false << 1 << longText;
+        QTest::newRow("1025 bytes") << 1 << longText + "xx" << false << 0 << std::string();
+        QTest::newRow("number 261") << 4 << Bytes({5, 1, 0, 0}) << false << 1 << std::string("261");
         QTest::newRow("number with top bit")
-            << 4 << Bytes({0xfe, 0xff, 0xff, 0xff}) << true << std::string("-2");
-        QTest::newRow("type 2 leaves it")
-            << 2 << std::string("%SystemRoot%\0", 13) << true << std::string("before");
+            << 4 << Bytes({0xfe, 0xff, 0xff, 0xff}) << false << 1 << std::string("-2");
+        QTest::newRow("type 2 leaves it") << 2 << tool + '\0' << false << 1 << std::string("was");
+        QTest::newRow("size 0") << 1 << std::string() << false << -1 << std::string("was");
+        QTest::newRow("no such value") << 0 << std::string() << false << 0 << std::string();
+        QTest::newRow("failed open") << 1 << tool << true << 0 << std::string();
     }
     void getKeyValue() {
         QFETCH(int, type);
         QFETCH(std::string, bytes);
-        QFETCH(bool, found);
+        QFETCH(bool, openFails);
+        QFETCH(int, found);
         QFETCH(std::string, keyVal);
         FakeRegistry registry;
-        registry.Set(kPathKey, "PATH", {type, bytes});
+        if (type != 0) registry.Set(kPathKey, "PATH", {type, bytes});
+        if (openFails) registry.FailOpens(ui::kRegAccessDenied);
         FakeLauncher launcher;
         ui::AboutBox box(registry, launcher, ui::TwipsScale(96, 96));
-        std::string value = "before";
-        QCOMPARE(box.GetKeyValue(ui::kHkeyLocalMachine, kPathKey, "path", value), found);
+        std::string value = "was";
+        if (found < 0) {
+            QVERIFY_THROWS_EXCEPTION(
+                RuntimeError, box.GetKeyValue(ui::kHkeyLocalMachine, kPathKey, "path", value));
+        } else {
+            QCOMPARE(box.GetKeyValue(ui::kHkeyLocalMachine, kPathKey, "path", value), found == 1);
+        }
         QCOMPARE(value, keyVal);
         QCOMPARE(registry.lastAccess, 0x2003Fu);
-        QCOMPARE(registry.openKeys, 0);
-    }
-
-    void getKeyValueFailures() {
-        FakeLauncher launcher;
-        FakeRegistry registry;
-        ui::AboutBox box(registry, launcher, ui::TwipsScale(96, 96));
-        std::string value = "before";
-        // Missing key, then missing value: not found, and the text emptied.
-        QVERIFY(!box.GetKeyValue(ui::kHkeyLocalMachine, kPathKey, "PATH", value));
-        QCOMPARE(value, std::string());
-        registry.Set(kPathKey, "OTHER", {1, "x"});
-        value = "before";
-        QVERIFY(!box.GetKeyValue(ui::kHkeyLocalMachine, kPathKey, "PATH", value));
-        QCOMPARE(value, std::string());
-        // A value of no bytes is a run-time error; the key is closed all the same.
-        registry.Set(kPathKey, "PATH", {1, ""});
-        QVERIFY_THROWS_EXCEPTION(RuntimeError,
-                                 box.GetKeyValue(ui::kHkeyLocalMachine, kPathKey, "PATH", value));
-        QCOMPARE(registry.openKeys, 0);
-        // A user who may not write to the key cannot open it.
-        registry.Set(kPathKey, "PATH", {1, "/bin/tool"});
-        registry.FailOpens(ui::kRegAccessDenied);
-        value = "before";
-        QVERIFY(!box.GetKeyValue(ui::kHkeyLocalMachine, kPathKey, "PATH", value));
-        QCOMPARE(value, std::string());
+        QCOMPARE(registry.openKeys, 0);  // closed on every way out
     }
 
     void startSysInfo_data() {
@@ -193,26 +178,24 @@ class AboutBoxTest : public QObject {
         MakeFile(bin.filePath("hardinfo"), false);  // not a program
         MakeFile(bin.filePath("kinfocenter"), true);
         MakeFile(other.filePath("gnome-system-monitor"), true);
-        ui::PathRegistry registry(":" + other.path().toStdString() +
-                                  "::" + bin.path().toStdString());
-        FakeLauncher launcher;
-        ui::AboutBox box(registry, launcher, ui::TwipsScale(96, 96));
-        std::string value;
-        QVERIFY(box.GetKeyValue(ui::kHkeyLocalMachine, "software\\microsoft\\shared tools\\msinfo",
-                                "Path", value));
-        QCOMPARE(value, bin.filePath("kinfocenter").toStdString());
-        QVERIFY(!box.GetKeyValue(ui::kHkeyLocalMachine, kLocationKey, "MSINFO", value));
-
-        // Nothing on PATH (the current folder, an empty entry, is not searched).
+        const auto lookUp = [](const QString& path, const char* key) {
+            ui::PathRegistry registry(path.toStdString());
+            FakeLauncher launcher;
+            std::string value = "none";
+            ui::AboutBox(registry, launcher, ui::TwipsScale(96, 96))
+                .GetKeyValue(ui::kHkeyLocalMachine, key, "Path", value);
+            return QString::fromStdString(value);
+        };
+        // Earlier in the list beats earlier on PATH; names ignore case.
+        QCOMPARE(
+            lookUp(other.path() + ":" + bin.path(), "software\\microsoft\\shared tools\\msinfo"),
+            bin.filePath("kinfocenter"));
+        QCOMPARE(lookUp(bin.path(), kLocationKey), "");
+        // An empty entry (the current folder) is never searched.
+        const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(bin.path()));
-        MakeFile(bin.filePath("hardinfo"), true);
-        ui::PathRegistry empty("::");
-        int32_t type = 0;
-        int32_t size = 1024;
-        std::vector<uint8_t> buffer(1024);
-        ui::RegistryKey key = 0;
-        QCOMPARE(empty.OpenKey(ui::kHkeyLocalMachine, kPathKey, ui::kKeyAllAccess, key), 0);
-        QCOMPARE(empty.QueryValue(key, "PATH", type, buffer, size), ui::kRegFileNotFound);
+        QCOMPARE(lookUp("::kinfocenter", kPathKey), "");
+        QVERIFY(QDir::setCurrent(before));
     }
 
     void detachedLauncher() {

@@ -42,7 +42,9 @@ class HookedAudio final : public AudioOperations {
 // Draws fed by the test; when they run out, 0.
 class FedRandom final : public RandomSource {
   public:
-    void Feed(std::initializer_list<float> values) { draws_.insert(draws_.end(), values); }
+    void Feed(const std::vector<float>& values) {
+        draws_.insert(draws_.end(), values.begin(), values.end());
+    }
     float Draw() override {
         if (draws_.empty()) return 0.0f;
         const float value = draws_.front();
@@ -89,20 +91,18 @@ struct WindowRig {
     Zelmain logic{window, audio, shell, random};
 };
 
-// Answers modal boxes as they open: `answer` gets each one (to read it and close it). A box left
-// open when the watcher is destroyed is closed, so a failing test cannot hang.
+// Answers modal boxes as they open: `answer` gets each one to read and close it. A box that it
+// leaves open is closed, so a failing test cannot hang.
 class ModalWatcher {
   public:
     explicit ModalWatcher(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
         timer_.setInterval(10);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             QWidget* box = QApplication::activeModalWidget();
-            if (!box || !box->isVisible() || box == last_) return;
-            last_ = box;
+            if (!box || !box->isVisible()) return;
             ++seen;
             answer_(box);
             if (box == QApplication::activeModalWidget() && box->isVisible()) box->close();
-            last_ = nullptr;
         });
         timer_.start();
     }
@@ -112,7 +112,6 @@ class ModalWatcher {
   private:
     std::function<void(QWidget*)> answer_;
     QTimer timer_;
-    QWidget* last_ = nullptr;
 };
 
 // Presses `key` on the widget with the focus inside `box` (or on the box).
