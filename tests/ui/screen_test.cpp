@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include "ui/ui_fakes.h"
@@ -94,7 +95,10 @@ class ScreenTest : public QObject {
         QPushButton* first = rig_->Button(CommandButton::cmdResponseA);
         bool given = false;
         rig_->audio.onPlay = [&](int played) {
-            if (played == 2) given = ClickWithTheMouse(first) && Xdotool({"key", "alt+s"});
+            if (played != 2) return;
+            given = ClickWithTheMouse(first) && Xdotool({"key", "alt+s"});
+            // The rest of a real presentation: time for the events to reach this client.
+            QThread::msleep(200);
         };
         QTest::mouseClick(rig_->Button(CommandButton::cmdStart), Qt::LeftButton);
         QVERIFY(given);
