@@ -4,11 +4,9 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
-#include <cstring>
 
 #include "core/indexed_array.h"
 #include "ui/looks.h"
-#include "ui/program_end.h"
 
 namespace zel::ui {
 
