@@ -1,0 +1,95 @@
+#include "ui/program.h"
+
+#include <QStyle>
+#include <QStyleFactory>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+#include "testrun/random_source.h"
+#include "testrun/zelmain.h"
+#include "ui/about_box.h"
+#include "ui/looks.h"
+#include "ui/path_registry.h"
+#include "ui/zelmain_form.h"
+
+namespace zel::ui {
+
+ZelApplication::ZelApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Zel_test"));
+    setApplicationVersion(QStringLiteral("1.0.0"));
+    setDesktopFileName(QStringLiteral("zel-test"));
+    setWindowIcon(ProgramIcon());
+    // The classic style draws a frame's caption on its border, where the fixed layout expects
+    // it, and its controls fit the layout's heights.
+    if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) setStyle(classic);
+}
+
+bool ZelApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        Escaped(error);
+    } catch (...) {
+        Escaped(std::runtime_error("Unknown run-time error"));
+    }
+    return true;
+}
+
+void ZelApplication::Escaped(const std::exception& error) {
+    if (report_) {
+        report_->Report(error);
+        return;
+    }
+    std::cerr << "zel-test: " << error.what() << std::endl;
+    std::exit(1);
+}
+
+WindowShell::WindowShell(Registry& registry, ProgramLauncher& launcher, ProgramEnd& end)
+    : registry_(registry), launcher_(launcher), end_(end) {}
+
+void WindowShell::ShowAboutBox() {
+    // Created, and so loaded, for every showing; modal, without an owner.
+    AboutBox box(registry_, launcher_, TwipsScale(QGuiApplication::primaryScreen()));
+    box.exec();
+}
+
+bool DisplayAvailable(int argc, char** argv) {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd) {
+    ProgramEnd end;
+    ErrorReport report(audio, end, std::cerr);
+    app.SetErrorReport(&report);
+    PathRegistry registry;
+    DetachedLauncher launcher;
+    WindowShell shell(registry, launcher, end);
+    ProgramRandom random;
+
+    ZelmainForm window(TwipsScale(QGuiApplication::primaryScreen()));
+    Zelmain logic(window, audio, shell, random);
+    window.Route(logic, report);
+    if (exitSignalFd) window.WatchExitSignal(*exitSignalFd);
+
+    int status = 0;
+    // The event loop would not see an end asked for during the start-up work: look first.
+    if (report.Run([&] { logic.Form_Load(); }) && !end.Requested()) {
+        window.show();
+        status = app.exec();
+    }
+    app.SetErrorReport(nullptr);
+    return end.Requested() ? end.Status() : status;
+}
+
+}  // namespace zel::ui

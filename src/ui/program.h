@@ -1,0 +1,57 @@
+#pragma once
+
+// The program around the window: the application object with the top-level error report, the
+// shell through which the test's logic shows the About box and ends the program, and the run.
+
+#include <QApplication>
+#include <optional>
+
+#include "testrun/audio_operations.h"
+#include "testrun/program_shell.h"
+#include "ui/program_end.h"
+#include "ui/program_launcher.h"
+#include "ui/registry.h"
+#include "ui/twips.h"
+
+namespace zel::ui {
+
+// The application: its name, icon and desktop file name for window managers and docks, and
+// the last line of defence against a run-time error that escapes an event handler.
+class ZelApplication final : public QApplication {
+  public:
+    ZelApplication(int& argc, char** argv);
+
+    // Where escaped errors are reported; without one they are written to stderr and the
+    // program ends with status 1.
+    void SetErrorReport(ErrorReport* report) { report_ = report; }
+    bool notify(QObject* receiver, QEvent* event) override;
+
+  private:
+    void Escaped(const std::exception& error);
+
+    ErrorReport* report_ = nullptr;
+};
+
+class WindowShell final : public ProgramShell {
+  public:
+    WindowShell(Registry& registry, ProgramLauncher& launcher, ProgramEnd& end);
+
+    void ShowAboutBox() override;
+    void EndProgram() override { end_.End(0); }
+
+  private:
+    Registry& registry_;
+    ProgramLauncher& launcher_;
+    ProgramEnd& end_;
+};
+
+// False when Qt would find no display to open (and abort): no X or Wayland display in the
+// environment and no platform chosen.
+bool DisplayAvailable(int argc, char** argv);
+
+// Loads the main window (the start-up audio work included), shows it and runs it until the
+// program ends; returns the exit status. A readable `exitSignalFd` ends the program the way
+// File > Exit does.
+int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd);
+
+}  // namespace zel::ui
