@@ -19,7 +19,7 @@ namespace zel::ui {
 ZelApplication::ZelApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Zel_test"));
     setApplicationVersion(QStringLiteral("1.0.0"));
-    setDesktopFileName(QStringLiteral("zel-test"));
+    setDesktopFileName(QStringLiteral("org.zeltest.ZelTest"));
     setWindowIcon(ProgramIcon());
     // The classic style draws a frame's caption on its border, where the fixed layout expects
     // it, and its controls fit the layout's heights.
