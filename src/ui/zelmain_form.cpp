@@ -139,47 +139,47 @@ void ZelmainForm::Build(const TwipsScale& scale) {
 
     std::map<std::string_view, QWidget*> containers;
     std::vector<std::pair<int, QWidget*>> focusable;
-    for (const ControlSpec& spec : kControls) {
-        QWidget* parent = spec.container ? containers.at(spec.container) : client;
-        const QString caption = QString::fromUtf8(spec.caption);
+    for (const ControlSpec& row : kControls) {
+        QWidget* parent = row.container ? containers.at(row.container) : client;
+        const QString caption = QString::fromUtf8(row.caption);
         QWidget* control = nullptr;
-        switch (spec.kind) {
+        switch (row.kind) {
             case Kind::Frame: {
                 auto* frame = new QGroupBox(caption, parent);
-                containers[spec.name] = frame;
-                if (std::string_view(spec.name) == "Frame4") frame4_ = frame;
+                containers[row.name] = frame;
+                if (std::string_view(row.name) == "Frame4") frame4_ = frame;
                 control = frame;
                 break;
             }
             case Kind::Option: {
                 auto* option = new QRadioButton(caption, parent);
-                QButtonGroup*& group = groups_[Slot(spec.name)];
+                QButtonGroup*& group = groups_[Slot(row.name)];
                 if (!group) {
                     group = new QButtonGroup(this);
-                    group->setObjectName(QString::fromUtf8(spec.name));
+                    group->setObjectName(QString::fromUtf8(row.name));
                 }
-                group->addButton(option, spec.index);
-                option->setProperty("Index", spec.index);
-                focusable.emplace_back(spec.tabIndex, option);
+                group->addButton(option, row.index);
+                option->setProperty("Index", row.index);
+                focusable.emplace_back(row.tabIndex, option);
                 control = option;
                 break;
             }
             case Kind::Label: {
                 auto* label = new QLabel(caption, parent);
-                if (kSlots.contains(spec.name)) labels_[Slot(spec.name)] = label;
+                if (kSlots.contains(row.name)) labels_[Slot(row.name)] = label;
                 control = label;
                 break;
             }
             case Kind::Button: {
                 auto* button = new QPushButton(caption, parent);
-                buttons_[Slot(spec.name)] = button;
-                focusable.emplace_back(spec.tabIndex, button);
+                buttons_[Slot(row.name)] = button;
+                focusable.emplace_back(row.tabIndex, button);
                 control = button;
                 break;
             }
         }
-        control->setObjectName(QString::fromUtf8(spec.name));
-        control->setGeometry(scale.Rect(spec.left, spec.top, spec.width, spec.height));
+        control->setObjectName(QString::fromUtf8(row.name));
+        control->setGeometry(scale.Rect(row.left, row.top, row.width, row.height));
     }
 
     // Status line: highlight-coloured, centred, bold, bordered.
