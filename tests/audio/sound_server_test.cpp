@@ -64,7 +64,7 @@ TEST(SoundServer, TrialsArriveBitExactBackToBackAndInOrder) {
         // Between the tones: the silence image and nothing but silence, with little extra.
         const std::size_t between = secondAt - (firstAt + 22050);
         EXPECT_GE(between, 22050u);
-        EXPECT_LE(between, 22050u + 2205u) << "more than 100 ms of extra silence";
+        EXPECT_LE(between, 22050u + 1103u) << "more than 50 ms of extra silence";
         EXPECT_TRUE(std::all_of(recording.begin() + static_cast<std::ptrdiff_t>(firstAt + 22050),
                                 recording.begin() + static_cast<std::ptrdiff_t>(secondAt),
                                 [](int16_t s) { return s == 0; }));
