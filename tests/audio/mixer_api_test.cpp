@@ -103,13 +103,6 @@ TEST_F(MixerApiTest, MissingLineAndLineWithoutVolumeAreStages3And4) {
     EXPECT_EQ(mixer.OpenHandles(), 0u);
 }
 
-TEST_F(MixerApiTest, NoSuchMixerIsStage1WithTheDevicesCode) {
-    const Read read = Get(component::kSpeakers, 3);
-    EXPECT_EQ(read.result, 2);
-    EXPECT_EQ(read.stage, stage::kOpen);
-    EXPECT_EQ(read.level, 0);
-}
-
 TEST_F(MixerApiTest, FailingCloseAloneIsStage2WithTheLevelDelivered) {
     mixer.Fail(Op::Close, 42);
     const Read read = Get(component::kSpeakers);

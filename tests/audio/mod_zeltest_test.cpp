@@ -255,11 +255,5 @@ TEST_F(ModZeltestTest, ImageWithoutElementOneIsASubscriptError) {
     EXPECT_TRUE(player.played.empty());
 }
 
-TEST_F(ModZeltestTest, BeforeStartUpNothingPlaysAndNothingIsWrittenBack) {
-    EXPECT_EQ(audio.PlayWaveImage(MakeWaveImage()), 0);
-    audio.RestoreMixerLevels();
-    EXPECT_TRUE(log.empty());
-}
-
 }  // namespace
 }  // namespace zel

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -326,6 +327,10 @@ int main(int argc, char** argv) {
         std::cerr << "zel-stimuli: " << error.message << '\n';
         return kWriteError;
     } catch (const zel::RuntimeError& error) {
+        std::cerr << "zel-stimuli: " << error.what() << '\n';
+        return 1;
+    } catch (const std::exception& error) {
+        // Setting up the signal handling can fail; the mixer is untouched by then.
         std::cerr << "zel-stimuli: " << error.what() << '\n';
         return 1;
     }
