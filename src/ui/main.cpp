@@ -1,9 +1,14 @@
 // zel-test: the listening test's window. This is where the program's parts are put together.
 
 #include <cstdio>
-#include <optional>
 
-#include "testrun/audio_operations.h"
+#include "audio/apiz.h"
+#include "audio/exit_signals.h"
+#include "audio/mod_zeltest.h"
+#include "audio/platform/alsa_mixer_service.h"
+#include "audio/platform/alsa_output_device.h"
+#include "audio/platform/alsa_sound_player.h"
+#include "audio/platform/inih_profile_reader.h"
 #include "ui/message_box_notices.h"
 #include "ui/program.h"
 
@@ -17,12 +22,15 @@ int main(int argc, char* argv[]) {
     }
     zel::ui::ZelApplication app(argc, argv);
 
-    // The sound: the notices of the start-up check go to message boxes. SilentAudio stands in
-    // until the sound subsystem is wired here: construct it with `notices` in its place, and
-    // pass its exit-signal descriptor instead of std::nullopt.
-    [[maybe_unused]] zel::ui::MessageBoxNotices notices;
-    zel::SilentAudio audio;
-    const std::optional<int> exitSignalFd = std::nullopt;
+    // Signals are caught before the mixer is touched, so that no way out skips the write-back.
+    zel::ExitSignals exitSignals;
+    zel::ui::MessageBoxNotices notices;
+    zel::AlsaSoundPlayer player;
+    zel::AlsaOutputDevice device;
+    zel::AlsaMixerService mixer;
+    zel::InihProfileReader profile;
+    zel::ModZeltest audio(zel::AudioPlatform{player, device, mixer, profile, notices},
+                          zel::DefaultSettingsDirectory());
 
-    return zel::ui::RunProgram(app, audio, exitSignalFd);
+    return zel::ui::RunProgram(app, audio, exitSignals.Fd());
 }

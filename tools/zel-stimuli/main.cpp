@@ -1,18 +1,28 @@
 // zel-stimuli: builds trials exactly as the listening test does (same settings handlers, same
 // tables, same generator from its fixed start), prints each trial's order and levels and can
 // write its three images, so that researchers can inspect and archive what a listener hears.
+// With --play it also does the test's start-up audio work and plays each trial, so that an
+// operator can calibrate the levels with a sound-level meter.
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <system_error>
 
+#include "audio/exit_signals.h"
+#include "audio/mod_zeltest.h"
+#include "audio/platform/alsa_mixer_service.h"
+#include "audio/platform/alsa_output_device.h"
+#include "audio/platform/alsa_sound_player.h"
+#include "audio/platform/inih_profile_reader.h"
+#include "audio/platform/stderr_notice_presenter.h"
 #include "core/runtime_error.h"
 #include "testrun/headless.h"
 #include "testrun/zelmain.h"
@@ -25,7 +35,7 @@ constexpr int kWriteError = 1;
 constexpr const char* kUsage =
     "usage: zel-stimuli [--frequency 500|1000|2000|4000|8000] "
     "[--step 0.1|0.2|0.25|0.5|1.0|2.0|5.0] [--format difference|modulation] "
-    "[--trials 1..32767] [--write DIR]";
+    "[--trials 1..32767] [--write DIR] [--play [--settings-dir DIR]]";
 
 constexpr const char* kDescription =
     "Builds listening-test trials exactly as the Zel Test program does: trial K is the K-th trial "
@@ -38,7 +48,13 @@ constexpr const char* kDescription =
     "DIR/trial-K-silence.wav and DIR/trial-K-second.wav: the whole 65,532-byte image as played, "
     "byte for byte (the header's data size says how much of it is sound; the zero tail stays). "
     "DIR is created if missing.\n\n"
-    "Exit status: 0 done, 1 DIR cannot be written, 2 bad arguments (nothing is written).";
+    "With --play, the test's start-up audio work runs first (calibration levels from "
+    "Zel_test.ini in the settings directory, sound-card check, mixer calibration), then each "
+    "trial is played (first tone, silence, second tone) on the default sound output. Notices go "
+    "to stderr, one line each. The mixer levels are written back at the end and on Ctrl-C "
+    "(SIGINT), SIGTERM or SIGHUP.\n\n"
+    "Exit status: 0 done, 1 DIR cannot be written or a run-time error, 2 bad arguments (nothing "
+    "is written), 128+N ended by signal N.";
 
 struct UsageError {
     std::string message;
@@ -46,6 +62,10 @@ struct UsageError {
 
 struct WriteError {
     std::string message;
+};
+
+struct Interrupted {
+    int signal;
 };
 
 // Index of the table entry equal to the decimal text, so "1", "1.0" and "1.00" all name 1.0.
@@ -73,11 +93,16 @@ struct Options {
     int16_t testFormat = zel::kFrequencyDifference;
     int16_t trials = 1;
     std::optional<std::filesystem::path> writeDir;
+    bool play = false;
+    std::filesystem::path settingsDir;
 };
 
 Options Interpret(const std::string& frequency, const std::string& step, const std::string& format,
-                  const std::string& trials, const std::string& writeDir) {
+                  const std::string& trials, const std::string& writeDir, bool play,
+                  const std::string& settingsDir) {
     Options options;
+    options.play = play;
+    options.settingsDir = settingsDir;
     if (const auto index = IndexOfValue(frequency, zel::kBaseFrequencies)) {
         options.frequencyIndex = *index;
     } else {
@@ -154,6 +179,40 @@ class ImageWriter final : public zel::AudioOperations {
     std::size_t played_ = 0;
 };
 
+// What the trial cycle's sound calls do in the tool: write each image when asked, play it when
+// asked, and stop between images when a signal to end has arrived.
+class ToolAudio final : public zel::AudioOperations {
+  public:
+    ToolAudio(ImageWriter& writer, zel::ModZeltest* sound, zel::ExitSignals* signals)
+        : writer_(writer), sound_(sound), signals_(signals) {}
+
+    void InitialiseAudio() override {
+        if (sound_ == nullptr) return;
+        sound_->InitialiseAudio();
+        StopIfSignalled();
+    }
+    int32_t PlayWaveImage(const zel::WaveImage& image) override {
+        writer_.PlayWaveImage(image);
+        if (sound_ == nullptr) return 0;
+        StopIfSignalled();
+        const int32_t played = sound_->PlayWaveImage(image);
+        StopIfSignalled();
+        return played;
+    }
+    void RestoreMixerLevels() override {
+        if (sound_ != nullptr) sound_->RestoreMixerLevels();
+    }
+
+  private:
+    void StopIfSignalled() {
+        if (signals_ != nullptr && signals_->Pending()) throw Interrupted{signals_->Take()};
+    }
+
+    ImageWriter& writer_;
+    zel::ModZeltest* sound_;
+    zel::ExitSignals* signals_;
+};
+
 void PrepareDirectory(const std::filesystem::path& dir) {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
@@ -163,15 +222,46 @@ void PrepareDirectory(const std::filesystem::path& dir) {
     }
 }
 
+void Present(zel::Zelmain& test, ImageWriter& writer, const Options& options);
+
 int Run(const Options& options) {
     if (options.writeDir) PrepareDirectory(*options.writeDir);
+
+    // Signals are caught before the mixer is touched, so that no way out skips the write-back.
+    std::optional<zel::ExitSignals> signals;
+    zel::AlsaSoundPlayer player;
+    zel::AlsaOutputDevice device;
+    zel::AlsaMixerService mixer;
+    zel::InihProfileReader profile;
+    zel::StderrNoticePresenter notices("zel-stimuli");
+    std::optional<zel::ModZeltest> sound;
+    if (options.play) {
+        signals.emplace();
+        sound.emplace(zel::AudioPlatform{player, device, mixer, profile, notices},
+                      options.settingsDir);
+    }
 
     zel::HeadlessWindow window;
     zel::HeadlessShell shell;
     zel::ProgramRandom random;
     ImageWriter writer(options.writeDir);
-    zel::Zelmain test(window, writer, shell, random);
+    ToolAudio audio(writer, sound ? &*sound : nullptr, signals ? &*signals : nullptr);
+    zel::Zelmain test(window, audio, shell, random);
+    try {
+        Present(test, writer, options);
+    } catch (const Interrupted& interrupted) {
+        audio.RestoreMixerLevels();
+        std::cout.flush();
+        return 128 + interrupted.signal;
+    } catch (...) {
+        audio.RestoreMixerLevels();
+        throw;
+    }
+    audio.RestoreMixerLevels();
+    return 0;
+}
 
+void Present(zel::Zelmain& test, ImageWriter& writer, const Options& options) {
     // The operator's path: load, choose the settings, Start; every answer presents the next trial.
     test.Form_Load();
     test.optFrequency_Click(options.frequencyIndex);
@@ -186,10 +276,8 @@ int Run(const Options& options) {
         }
         std::cout << "trial=" << trial << " correct=" << test.CorrectInterval()
                   << " standard_level=" << test.StandardLevel()
-                  << " target_level=" << test.TargetLevel() << '\n';
+                  << " target_level=" << test.TargetLevel() << std::endl;
     }
-    std::cout.flush();
-    return 0;
 }
 
 }  // namespace
@@ -215,10 +303,17 @@ int main(int argc, char** argv) {
         ->option_text("N");
     app.add_option("--write", writeDir, "Write each trial's three images into DIR")
         ->option_text("DIR");
+    bool play = false;
+    app.add_flag("--play", play,
+                 "Run the start-up audio work and play each trial on the default sound output");
+    std::string settingsDir = zel::DefaultSettingsDirectory().string();
+    app.add_option("--settings-dir", settingsDir, "Where Zel_test.ini is looked for (with --play)")
+        ->option_text("DIR")
+        ->capture_default_str();
 
     try {
         app.parse(argc, argv);
-        return Run(Interpret(frequency, step, format, trials, writeDir));
+        return Run(Interpret(frequency, step, format, trials, writeDir, play, settingsDir));
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;
@@ -232,6 +327,10 @@ int main(int argc, char** argv) {
         std::cerr << "zel-stimuli: " << error.message << '\n';
         return kWriteError;
     } catch (const zel::RuntimeError& error) {
+        std::cerr << "zel-stimuli: " << error.what() << '\n';
+        return 1;
+    } catch (const std::exception& error) {
+        // Setting up the signal handling can fail; the mixer is untouched by then.
         std::cerr << "zel-stimuli: " << error.what() << '\n';
         return 1;
     }

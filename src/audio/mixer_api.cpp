@@ -1,0 +1,117 @@
+#include "audio/mixer_api.h"
+
+#include <bit>
+
+namespace zel {
+
+namespace {
+
+// The size the control record is declared with.
+constexpr int32_t kVolumeControlBytes = 152;
+
+}  // namespace
+
+int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t& level,
+                                 int32_t& minimum, int32_t& maximum, int32_t& FailedStage) {
+    level = 0;
+    minimum = 0;
+    maximum = 0;
+    FailedStage = stage::kNone;
+
+    MixerHandle handle = 0;
+    int32_t result = mixer_.Open(handle, MixerId);
+    if (result != 0) {
+        FailedStage = stage::kOpen;
+        return result;
+    }
+    VolumeControl control;
+    result = GetVolumeControl(handle, ComponentType, kVolumeControlType, control, FailedStage);
+    if (result != 0) {
+        // The step's result and stage stand, whatever the close says.
+        mixer_.Close(handle);
+        return result;
+    }
+    minimum = control.lMinimum;
+    maximum = control.lMaximum;
+    result = GetControlValue(handle, control, level, FailedStage);
+    if (result != 0) {
+        mixer_.Close(handle);
+        return result;
+    }
+    result = mixer_.Close(handle);
+    if (result != 0) FailedStage = stage::kClose;
+    return result;
+}
+
+int32_t MixerApi::SetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t level,
+                                 int32_t& FailedStage) {
+    FailedStage = stage::kNone;
+
+    MixerHandle handle = 0;
+    int32_t result = mixer_.Open(handle, MixerId);
+    if (result != 0) {
+        FailedStage = stage::kOpen;
+        return result;
+    }
+    VolumeControl control;
+    result = GetVolumeControl(handle, ComponentType, kVolumeControlType, control, FailedStage);
+    if (result != 0) {
+        mixer_.Close(handle);
+        return result;
+    }
+    result = SetControlValue(handle, control, level, FailedStage);
+    if (result != 0) {
+        mixer_.Close(handle);
+        return result;
+    }
+    result = mixer_.Close(handle);
+    if (result != 0) FailedStage = stage::kClose;
+    return result;
+}
+
+int32_t MixerApi::GetVolumeControl(MixerHandle handle, uint32_t ComponentType, uint32_t ControlType,
+                                   VolumeControl& control, int32_t& FailedStage) {
+    FailedStage = stage::kNone;
+    uint32_t lineId = 0;
+    int32_t result = mixer_.GetLineInfo(handle, ComponentType, lineId);
+    if (result != 0) {
+        FailedStage = stage::kLineInfo;
+        return result;
+    }
+    // A zeroed staging record; only a successful query is copied out.
+    MixerControl staged;
+    control.cbStruct = kVolumeControlBytes;
+    result = mixer_.GetLineControl(handle, lineId, ControlType, staged);
+    if (result != 0) {
+        FailedStage = stage::kVolumeControl;
+        return result;
+    }
+    control.dwControlID = staged.dwControlID;
+    control.lMinimum = staged.lMinimum;
+    control.lMaximum = staged.lMaximum;
+    return result;
+}
+
+int32_t MixerApi::GetControlValue(MixerHandle handle, const VolumeControl& control, int32_t& level,
+                                  int32_t& FailedStage) {
+    FailedStage = stage::kNone;
+    uint32_t staged = 0;
+    const int32_t result = mixer_.GetControlValue(handle, control.dwControlID, staged);
+    if (result != 0) {
+        FailedStage = stage::kGetValue;
+        return result;
+    }
+    level = std::bit_cast<int32_t>(staged);
+    return 0;
+}
+
+int32_t MixerApi::SetControlValue(MixerHandle handle, const VolumeControl& control, int32_t level,
+                                  int32_t& FailedStage) {
+    FailedStage = stage::kNone;
+    const int32_t result =
+        mixer_.SetControlValue(handle, control.dwControlID, std::bit_cast<uint32_t>(level));
+    if (result != 0) FailedStage = stage::kSetValue;
+    return result;
+}
+
+}  // namespace zel

@@ -1,0 +1,161 @@
+#include "audio/platform/alsa_mixer_service.h"
+
+#include <alsa/asoundlib.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdint>
+
+#include "audio/platform/alsa_quiet.h"
+
+namespace zel {
+
+const char* ElementForComponent(uint32_t componentType) {
+    switch (componentType) {
+        case component::kSpeakers:
+            return "Master";
+        case component::kWaveOut:
+            return "PCM";
+        case component::kSynthesizer:
+            return "Synth";
+        case component::kCompactDisc:
+            return "CD";
+        case component::kLine:
+            return "Line";
+        case component::kMicrophone:
+            return "Mic";
+        case component::kMonitor:
+            return "Monitor";
+        case component::kTelephone:
+            return "Phone";
+        default:
+            return nullptr;
+    }
+}
+
+struct AlsaMixerService::OpenMixer {
+    snd_mixer_t* mixer = nullptr;
+    ~OpenMixer() {
+        if (mixer != nullptr) snd_mixer_close(mixer);
+    }
+};
+
+AlsaMixerService::AlsaMixerService(std::string device) : device_(std::move(device)) {
+    SilenceAlsaErrors();
+}
+
+AlsaMixerService::~AlsaMixerService() = default;
+
+namespace {
+
+// The element for a line or control identifier (both are the component type), or null.
+snd_mixer_elem_t* FindElement(snd_mixer_t* mixer, uint32_t id) {
+    const char* name = ElementForComponent(id);
+    if (name == nullptr) return nullptr;
+    snd_mixer_selem_id_t* selem = nullptr;
+    snd_mixer_selem_id_alloca(&selem);
+    snd_mixer_selem_id_set_name(selem, name);
+    snd_mixer_selem_id_set_index(selem, 0);
+    return snd_mixer_find_selem(mixer, selem);
+}
+
+// The playback volume range, when the element has one that fits the control record.
+int VolumeRange(snd_mixer_elem_t* element, int32_t& minimum, int32_t& maximum) {
+    if (!snd_mixer_selem_has_playback_volume(element)) return -ENXIO;
+    long low = 0;
+    long high = 0;
+    if (const int error = snd_mixer_selem_get_playback_volume_range(element, &low, &high);
+        error < 0) {
+        return error;
+    }
+    if (low < INT32_MIN || high > INT32_MAX) return -ERANGE;
+    minimum = static_cast<int32_t>(low);
+    maximum = static_cast<int32_t>(high);
+    return 0;
+}
+
+}  // namespace
+
+int32_t AlsaMixerService::Open(MixerHandle& handle, uint32_t mixerId) {
+    if (mixerId != 0) return -ENODEV;
+    auto entry = std::make_unique<OpenMixer>();
+    if (const int error = snd_mixer_open(&entry->mixer, 0); error < 0) {
+        entry->mixer = nullptr;
+        return error;
+    }
+    int error = snd_mixer_attach(entry->mixer, device_.c_str());
+    if (error >= 0) error = snd_mixer_selem_register(entry->mixer, nullptr, nullptr);
+    if (error >= 0) error = snd_mixer_load(entry->mixer);
+    if (error < 0) return error;
+    handle = next_++;
+    open_.emplace(handle, std::move(entry));
+    return 0;
+}
+
+int32_t AlsaMixerService::GetLineInfo(MixerHandle handle, uint32_t componentType,
+                                      uint32_t& lineId) {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    if (FindElement(entry->second->mixer, componentType) == nullptr) return -ENOENT;
+    lineId = componentType;
+    return 0;
+}
+
+int32_t AlsaMixerService::GetLineControl(MixerHandle handle, uint32_t lineId, uint32_t controlType,
+                                         MixerControl& control) {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    if (controlType != kVolumeControlType) return -EINVAL;
+    snd_mixer_elem_t* element = FindElement(entry->second->mixer, lineId);
+    if (element == nullptr) return -ENOENT;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
+    control.dwControlID = lineId;
+    control.lMinimum = minimum;
+    control.lMaximum = maximum;
+    return 0;
+}
+
+int32_t AlsaMixerService::GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
+    if (element == nullptr) return -ENOENT;
+    if (!snd_mixer_selem_has_playback_volume(element)) return -ENXIO;
+    long level = 0;
+    // Channel 0 is the first channel of a stereo element and the only one of a mono element.
+    if (const int error =
+            snd_mixer_selem_get_playback_volume(element, SND_MIXER_SCHN_FRONT_LEFT, &level);
+        error < 0) {
+        return error;
+    }
+    if (level < INT32_MIN || level > INT32_MAX) return -ERANGE;
+    value = std::bit_cast<uint32_t>(static_cast<int32_t>(level));
+    return 0;
+}
+
+int32_t AlsaMixerService::SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
+    if (element == nullptr) return -ENOENT;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
+    const int32_t level = std::bit_cast<int32_t>(value);
+    // ALSA would ignore such a value and still report success.
+    if (level < minimum || level > maximum) return -ERANGE;
+    return snd_mixer_selem_set_playback_volume_all(element, level);
+}
+
+int32_t AlsaMixerService::Close(MixerHandle handle) {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    snd_mixer_t* mixer = entry->second->mixer;
+    entry->second->mixer = nullptr;
+    open_.erase(entry);
+    return snd_mixer_close(mixer);
+}
+
+}  // namespace zel

@@ -1,0 +1,45 @@
+#pragma once
+
+// The mixer service on the ALSA simple mixer of one control device ("default"): mixer 0 is that
+// device, a component type names a simple element (Master, PCM, Synth, CD, Line, Mic, Monitor,
+// Phone), its playback volume is the line's volume control. Results are ALSA's negative error
+// codes; these are added for what ALSA has no call for: -ENODEV for a mixer number other than 0,
+// -ENOENT for a missing element, -ENXIO for an element without playback volume, -ERANGE for a
+// value outside the control's range, -EBADF for a handle not open, -EINVAL for another control
+// type.
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "audio/platform/mixer_service.h"
+
+namespace zel {
+
+// The element name for a component type, or null for a type the program does not use.
+const char* ElementForComponent(uint32_t componentType);
+
+class AlsaMixerService final : public MixerService {
+  public:
+    explicit AlsaMixerService(std::string device = "default");
+    ~AlsaMixerService() override;
+    AlsaMixerService(const AlsaMixerService&) = delete;
+    AlsaMixerService& operator=(const AlsaMixerService&) = delete;
+
+    int32_t Open(MixerHandle& handle, uint32_t mixerId) override;
+    int32_t GetLineInfo(MixerHandle handle, uint32_t componentType, uint32_t& lineId) override;
+    int32_t GetLineControl(MixerHandle handle, uint32_t lineId, uint32_t controlType,
+                           MixerControl& control) override;
+    int32_t GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) override;
+    int32_t SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) override;
+    int32_t Close(MixerHandle handle) override;
+
+  private:
+    struct OpenMixer;
+
+    std::string device_;
+    std::map<MixerHandle, std::unique_ptr<OpenMixer>> open_;
+    MixerHandle next_ = 1;
+};
+
+}  // namespace zel

@@ -1,0 +1,32 @@
+#pragma once
+
+// Reads one value from a settings file in profile (INI) format.
+
+#include <cstdint>
+#include <string>
+
+namespace zel {
+
+class ProfileReader {
+  public:
+    virtual ~ProfileReader() = default;
+
+    // Places the value of `key` in `section` of the profile file at `path` into `buffer`, at
+    // most `size` - 1 characters followed by a NUL, and returns how many characters it placed
+    // (the NUL not counted). Section and key names compare without regard to ASCII letter case;
+    // the first matching key of the first matching section wins; surrounding blanks of the value
+    // are not part of it. When the file, the section or the key is missing, the default is
+    // placed instead, cut the same way.
+    //
+    // When the file exists but cannot be read (no permission, a directory in its place, a read
+    // error), the default is placed as for a missing file and `problem` receives the reason;
+    // otherwise `problem` is left empty.
+    //
+    // The caller guarantees `size` >= 1 and `size` writable bytes at `buffer`. Implementations
+    // must never write outside them and must survive any file content, binary included.
+    virtual int32_t GetPrivateProfileString(const char* section, const char* key,
+                                            const char* defaultValue, char* buffer, int32_t size,
+                                            const char* path, std::string& problem) = 0;
+};
+
+}  // namespace zel
