@@ -11,13 +11,9 @@ constexpr int32_t kVolumeControlBytes = 152;
 
 }  // namespace
 
-int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t& level,
-                                 int32_t& minimum, int32_t& maximum, int32_t& FailedStage) {
-    level = 0;
-    minimum = 0;
-    maximum = 0;
-    FailedStage = stage::kNone;
-
+template <typename Step>
+int32_t MixerApi::OnVolumeControl(uint32_t MixerId, uint32_t ComponentType, int32_t& FailedStage,
+                                  Step step) {
     MixerHandle handle = 0;
     int32_t result = mixer_.Open(handle, MixerId);
     if (result != 0) {
@@ -26,14 +22,7 @@ int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32
     }
     VolumeControl control;
     result = GetVolumeControl(handle, ComponentType, kVolumeControlType, control, FailedStage);
-    if (result != 0) {
-        // The step's result and stage stand, whatever the close says.
-        mixer_.Close(handle);
-        return result;
-    }
-    minimum = control.lMinimum;
-    maximum = control.lMaximum;
-    result = GetControlValue(handle, control, level, FailedStage);
+    if (result == 0) result = step(handle, control);
     if (result != 0) {
         mixer_.Close(handle);
         return result;
@@ -43,30 +32,27 @@ int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32
     return result;
 }
 
+int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t& level,
+                                 int32_t& minimum, int32_t& maximum, int32_t& FailedStage) {
+    level = 0;
+    minimum = 0;
+    maximum = 0;
+    FailedStage = stage::kNone;
+    return OnVolumeControl(MixerId, ComponentType, FailedStage,
+                           [&](MixerHandle handle, const VolumeControl& control) {
+                               minimum = control.lMinimum;
+                               maximum = control.lMaximum;
+                               return GetControlValue(handle, control, level, FailedStage);
+                           });
+}
+
 int32_t MixerApi::SetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t level,
                                  int32_t& FailedStage) {
     FailedStage = stage::kNone;
-
-    MixerHandle handle = 0;
-    int32_t result = mixer_.Open(handle, MixerId);
-    if (result != 0) {
-        FailedStage = stage::kOpen;
-        return result;
-    }
-    VolumeControl control;
-    result = GetVolumeControl(handle, ComponentType, kVolumeControlType, control, FailedStage);
-    if (result != 0) {
-        mixer_.Close(handle);
-        return result;
-    }
-    result = SetControlValue(handle, control, level, FailedStage);
-    if (result != 0) {
-        mixer_.Close(handle);
-        return result;
-    }
-    result = mixer_.Close(handle);
-    if (result != 0) FailedStage = stage::kClose;
-    return result;
+    return OnVolumeControl(MixerId, ComponentType, FailedStage,
+                           [&](MixerHandle handle, const VolumeControl& control) {
+                               return SetControlValue(handle, control, level, FailedStage);
+                           });
 }
 
 int32_t MixerApi::GetVolumeControl(MixerHandle handle, uint32_t ComponentType, uint32_t ControlType,

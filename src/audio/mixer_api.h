@@ -49,6 +49,12 @@ class MixerApi {
                             int32_t& FailedStage);
 
   private:
+    // Opens the mixer, finds the line's volume control and runs `step` on it, closing the mixer
+    // on every path. A failed step's result and stage stand, whatever the close says.
+    template <typename Step>
+    int32_t OnVolumeControl(uint32_t MixerId, uint32_t ComponentType, int32_t& FailedStage,
+                            Step step);
+
     MixerService& mixer_;
 };
 
