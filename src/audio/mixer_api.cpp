@@ -33,17 +33,26 @@ int32_t MixerApi::OnVolumeControl(uint32_t MixerId, uint32_t ComponentType, int3
 }
 
 int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t& level,
-                                 int32_t& minimum, int32_t& maximum, int32_t& FailedStage) {
+                                 int32_t& minimum, int32_t& maximum, int32_t& FailedStage,
+                                 ChannelLevels* channels) {
     level = 0;
     minimum = 0;
     maximum = 0;
     FailedStage = stage::kNone;
-    return OnVolumeControl(MixerId, ComponentType, FailedStage,
-                           [&](MixerHandle handle, const VolumeControl& control) {
-                               minimum = control.lMinimum;
-                               maximum = control.lMaximum;
-                               return GetControlValue(handle, control, level, FailedStage);
-                           });
+    return OnVolumeControl(
+        MixerId, ComponentType, FailedStage, [&](MixerHandle handle, const VolumeControl& control) {
+            minimum = control.lMinimum;
+            maximum = control.lMaximum;
+            int32_t result = GetControlValue(handle, control, level, FailedStage);
+            if (result == 0 && channels != nullptr) {
+                result = mixer_.GetChannelLevels(handle, control.dwControlID, *channels);
+                if (result != 0) {
+                    level = 0;
+                    FailedStage = stage::kGetValue;
+                }
+            }
+            return result;
+        });
 }
 
 int32_t MixerApi::SetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t level,
@@ -53,6 +62,17 @@ int32_t MixerApi::SetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32
                            [&](MixerHandle handle, const VolumeControl& control) {
                                return SetControlValue(handle, control, level, FailedStage);
                            });
+}
+
+int32_t MixerApi::SetMixerChannels(uint32_t MixerId, uint32_t ComponentType,
+                                   const ChannelLevels& channels, int32_t& FailedStage) {
+    FailedStage = stage::kNone;
+    return OnVolumeControl(
+        MixerId, ComponentType, FailedStage, [&](MixerHandle handle, const VolumeControl& control) {
+            const int32_t result = mixer_.SetChannelLevels(handle, control.dwControlID, channels);
+            if (result != 0) FailedStage = stage::kSetValue;
+            return result;
+        });
 }
 
 int32_t MixerApi::GetVolumeControl(MixerHandle handle, uint32_t ComponentType, uint32_t ControlType,

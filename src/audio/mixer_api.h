@@ -34,11 +34,16 @@ class MixerApi {
   public:
     explicit MixerApi(MixerService& mixer) : mixer_(mixer) {}
 
-    // Entry points. Every output is set to 0 first; a failed read leaves the level 0.
+    // Entry points. Every output is set to 0 first; a failed read leaves the level 0. With
+    // `channels`, every channel's raw level is read as well, in the same step.
     int32_t GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t& level,
-                           int32_t& minimum, int32_t& maximum, int32_t& FailedStage);
+                           int32_t& minimum, int32_t& maximum, int32_t& FailedStage,
+                           ChannelLevels* channels = nullptr);
     int32_t SetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t level,
                            int32_t& FailedStage);
+    // Puts back every channel's raw level as GetMixerVolume read them.
+    int32_t SetMixerChannels(uint32_t MixerId, uint32_t ComponentType,
+                             const ChannelLevels& channels, int32_t& FailedStage);
 
     // Their steps, on an open mixer.
     int32_t GetVolumeControl(MixerHandle handle, uint32_t ComponentType, uint32_t ControlType,

@@ -180,8 +180,8 @@ int16_t ModZeltest::MixerAvailable() {
 SavedLevel ModZeltest::SaveLevel(uint32_t componentType) {
     SavedLevel saved;
     int32_t minimum = 0, maximum = 0, stage = 0;
-    const int32_t result =
-        mixerApi_.GetMixerVolume(kMixerId, componentType, saved.level, minimum, maximum, stage);
+    const int32_t result = mixerApi_.GetMixerVolume(kMixerId, componentType, saved.level, minimum,
+                                                    maximum, stage, &saved.channels);
     saved.read = result == 0 || stage == stage::kClose;
     return saved;
 }
@@ -231,7 +231,7 @@ void ModZeltest::RestoreMixerLevels() {
         // A level never read is not the user's: writing it would invent one.
         if (!saved->read) continue;
         int32_t stage = 0;
-        mixerApi_.SetMixerVolume(kMixerId, type, saved->level, stage);
+        mixerApi_.SetMixerChannels(kMixerId, type, saved->channels, stage);
     }
 }
 
@@ -250,7 +250,12 @@ int32_t ModZeltest::PlayWaveImage(const WaveImage& image) {
         return 0;
     }
     copy_bytes(&first, block.data(), ByteCount);
-    return platform_.player.PlaySound(block.data(), ByteCount);
+    return platform_.player.Queue(block.data(), ByteCount);
+}
+
+int32_t ModZeltest::EndPresentation() {
+    if (soundAvailable_ == kFalse) return 0;
+    return platform_.player.Finish();
 }
 
 }  // namespace zel

@@ -39,10 +39,12 @@ struct AudioPlatform {
 // 32-bit range an overflow; either error names `origin` and the text.
 int32_t ConvertLevelText(const std::string& text, const std::string& origin);
 
-// One mixer line's level as saved at start-up. `read` when the mixer delivered the level, also
-// when only the close after the read failed: that level is genuine.
+// One mixer line's level as saved at start-up, with every channel's raw level for putting it
+// back exactly. `read` when the mixer delivered them, also when only the close after the read
+// failed: that level is genuine.
 struct SavedLevel {
     int32_t level = 0;
+    ChannelLevels channels;
     bool read = false;
 };
 
@@ -55,6 +57,7 @@ class ModZeltest final : public AudioOperations {
     // AudioOperations.
     void InitialiseAudio() override;
     int32_t PlayWaveImage(const WaveImage& image) override;
+    int32_t EndPresentation() override;
     // Writes back each line whose level was read at start-up, once per program: every way the
     // program ends may call it, and only the first call writes.
     void RestoreMixerLevels() override;

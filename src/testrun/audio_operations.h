@@ -14,9 +14,13 @@ class AudioOperations {
 
     // Reads the calibration, examines the sound card and sets the mixer, showing its own notices.
     virtual void InitialiseAudio() = 0;
-    // Plays the whole image and returns only when it has been played: non-zero when it was
-    // played, 0 when it was not (no usable sound card included). The image is not changed.
+    // Queues the whole image after those queued since the last EndPresentation, so that the
+    // images of a presentation follow one another without a gap: non-zero when queued, 0 when
+    // not (no usable sound card included). The image is not changed.
     virtual int32_t PlayWaveImage(const WaveImage& image) = 0;
+    // Returns only when the images queued have been played: non-zero when all of them were, 0
+    // when not (no usable sound card included).
+    virtual int32_t EndPresentation() = 0;
     // Writes back the mixer levels saved at start-up.
     virtual void RestoreMixerLevels() = 0;
 };
@@ -26,6 +30,7 @@ class SilentAudio final : public AudioOperations {
   public:
     void InitialiseAudio() override {}
     int32_t PlayWaveImage(const WaveImage&) override { return 0; }
+    int32_t EndPresentation() override { return 0; }
     void RestoreMixerLevels() override {}
 };
 

@@ -113,10 +113,11 @@ void Zelmain::PlaySamples() {
     standardLevel_ = standardLevel;
     targetLevel_ = targetLevel;
 
-    // Back to back: the listener hears tone, one second of silence, tone.
+    // One continuous sound: the listener hears tone, one second of silence, tone.
     audio_.PlayWaveImage(first);
     audio_.PlayWaveImage(silence);
     audio_.PlayWaveImage(second);
+    audio_.EndPresentation();
 
     window_.SetLabelCaption(Label::lblStatus, settings_.TestFormat == kFrequencyDifference
                                                   ? "Select higher"

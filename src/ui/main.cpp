@@ -5,10 +5,8 @@
 #include "audio/apiz.h"
 #include "audio/exit_signals.h"
 #include "audio/mod_zeltest.h"
-#include "audio/platform/alsa_mixer_service.h"
-#include "audio/platform/alsa_output_device.h"
-#include "audio/platform/alsa_sound_player.h"
 #include "audio/platform/inih_profile_reader.h"
+#include "audio/platform/sound_backend.h"
 #include "ui/message_box_notices.h"
 #include "ui/program.h"
 
@@ -25,12 +23,12 @@ int main(int argc, char* argv[]) {
     // Signals are caught before the mixer is touched, so that no way out skips the write-back.
     zel::ExitSignals exitSignals;
     zel::ui::MessageBoxNotices notices;
-    zel::AlsaSoundPlayer player;
-    zel::AlsaOutputDevice device;
-    zel::AlsaMixerService mixer;
+    const zel::SoundBackend backend = zel::OpenSoundBackend();
+    std::fprintf(stderr, "zel-test: playing through %s\n", backend.description.c_str());
     zel::InihProfileReader profile;
-    zel::ModZeltest audio(zel::AudioPlatform{player, device, mixer, profile, notices},
-                          zel::DefaultSettingsDirectory());
+    zel::ModZeltest audio(
+        zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices},
+        zel::DefaultSettingsDirectory());
 
     return zel::ui::RunProgram(app, audio, exitSignals.Fd());
 }

@@ -82,6 +82,7 @@ TEST_F(ModZeltestTest, NoDeviceGivesOneNoticeLeavesTheMixerAndPlaysNothing) {
     EXPECT_EQ(audio.SoundAvailable(), kFalse);
     EXPECT_EQ(TakeLog(), (std::vector<std::string>{"caps 0", kNoCard}));
     EXPECT_EQ(audio.PlayWaveImage(MakeWaveImage()), 0);
+    EXPECT_EQ(audio.EndPresentation(), 0);
     audio.RestoreMixerLevels();
     EXPECT_TRUE(log.empty()) << log.front();
 }
@@ -211,6 +212,8 @@ TEST_F(ModZeltestTest, PlaysAnExactCopyOfTheWholeImageAndLeavesItUnchanged) {
     EXPECT_EQ(0, std::memcmp(player.played[0].data(), image.Data(), 65532));
     player.result = 0;
     EXPECT_EQ(audio.PlayWaveImage(image), 0);
+    player.finished = 7;
+    EXPECT_EQ(audio.EndPresentation(), 7);
 }
 
 TEST_F(ModZeltestTest, ImagesUpTo65534BytesPlayAndLargerOnesStopTheProgram) {

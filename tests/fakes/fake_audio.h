@@ -20,6 +20,10 @@ class FakeAudio final : public AudioOperations {
         played.push_back(image);
         return 1;
     }
+    int32_t EndPresentation() override {
+        window_.log.push_back("EndPresentation");
+        return 1;
+    }
     void RestoreMixerLevels() override { window_.log.push_back("RestoreMixerLevels"); }
 
     std::vector<WaveImage> played;

@@ -54,14 +54,22 @@ class FakeOutputDevice final : public OutputDevice {
 class FakeSoundPlayer final : public SoundPlayer {
   public:
     explicit FakeSoundPlayer(Log& log) : log_(log) {}
-    int32_t PlaySound(const void* image, int32_t byteCount) override {
+    int32_t Queue(const void* image, int32_t byteCount) override {
         log_.push_back("play " + std::to_string(byteCount));
         const auto* bytes = static_cast<const uint8_t*>(image);
         played.emplace_back(bytes, bytes + byteCount);
         return result;
     }
+    int32_t Finish() override {
+        log_.push_back("finish");
+        return finished;
+    }
+    std::string Problem() const override { return problem; }
+    PresentationReport LastPresentation() const override { return {}; }
 
     int32_t result = 1;
+    int32_t finished = 1;
+    std::string problem;
     std::vector<std::vector<uint8_t>> played;
 
   private:
@@ -138,6 +146,19 @@ class FakeMixerService final : public MixerService {
         std::memcpy(&lines.at(type).level, &value, sizeof value);
         log_.push_back("set " + std::to_string(type) + " " + std::to_string(lines.at(type).level));
         return 0;
+    }
+    // A line has one channel here; failures follow those of the value's get and set.
+    int32_t GetChannelLevels(MixerHandle handle, uint32_t controlId,
+                             ChannelLevels& levels) override {
+        uint32_t value = 0;
+        const int32_t result = GetControlValue(handle, controlId, value);
+        if (result == 0) levels = {lines.at(controlId - 0x20000).level};
+        return result;
+    }
+    int32_t SetChannelLevels(MixerHandle handle, uint32_t controlId,
+                             const ChannelLevels& levels) override {
+        if (levels.size() != 1) return 6;
+        return SetControlValue(handle, controlId, static_cast<uint32_t>(levels[0]));
     }
     int32_t Close(MixerHandle handle) override {
         if (!open_.contains(handle)) return 5;

@@ -33,7 +33,8 @@ echo "zel-stimuli: runs"
 
 # The window starts and keeps running until it is stopped (124 is timeout's own status).
 status=0
-QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/zel-test" >/dev/null 2>&1 || status=$?
+# No sound server, so the desktop's volumes are left alone.
+ZEL_SOUND=server PULSE_SERVER=unix:/nonexistent QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/zel-test" >/dev/null 2>&1 || status=$?
 if [ "$status" -ne 124 ]; then
     echo "zel-test ended with status $status within 3 s" >&2
     exit 1

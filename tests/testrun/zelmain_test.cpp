@@ -211,7 +211,9 @@ TEST_F(ZelmainTest, StartAfterFinishResetsTheCountsAtOnceAndContinuesTheDraws) {
     Start(0.25f, 0.5f, 0.5f);
     // The counts show 0 before the tones; the status line stays empty until they have played.
     EXPECT_LT(LogIndex("paint lblNumberCorrect=0"), LogIndex("play"));
-    EXPECT_LT(LogIndex("play"), LogIndex("set lblStatus=Select higher"));
+    // The prompt and the answer buttons only once the whole presentation has been played.
+    EXPECT_LT(LogIndex("EndPresentation"), LogIndex("set lblStatus=Select higher"));
+    EXPECT_LT(LogIndex("EndPresentation"), LogIndex("enable cmdResponseA"));
     EXPECT_EQ(LogIndex("set lblStatus="), window.log.size());
     EXPECT_EQ(random.drawn, 9);
 }

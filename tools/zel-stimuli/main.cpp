@@ -18,10 +18,8 @@
 
 #include "audio/exit_signals.h"
 #include "audio/mod_zeltest.h"
-#include "audio/platform/alsa_mixer_service.h"
-#include "audio/platform/alsa_output_device.h"
-#include "audio/platform/alsa_sound_player.h"
 #include "audio/platform/inih_profile_reader.h"
+#include "audio/platform/sound_backend.h"
 #include "audio/platform/stderr_notice_presenter.h"
 #include "core/runtime_error.h"
 #include "testrun/headless.h"
@@ -50,8 +48,10 @@ constexpr const char* kDescription =
     "DIR is created if missing.\n\n"
     "With --play, the test's start-up audio work runs first (calibration levels from "
     "Zel_test.ini in the settings directory, sound-card check, mixer calibration), then each "
-    "trial is played (first tone, silence, second tone) on the default sound output. Notices go "
-    "to stderr, one line each. The mixer levels are written back at the end and on Ctrl-C "
+    "trial is played (first tone, silence, second tone) on the default sound output: the "
+    "desktop's sound server, or ALSA where none runs (ZEL_SOUND=server or alsa forces one). The "
+    "first line on stderr names it; notices follow, one line each. The mixer levels are written "
+    "back at the end and on Ctrl-C "
     "(SIGINT), SIGTERM or SIGHUP.\n\n"
     "Exit status: 0 done, 1 DIR cannot be written or a run-time error, 2 bad arguments (nothing "
     "is written), 128+N ended by signal N.";
@@ -156,6 +156,7 @@ class ImageWriter final : public zel::AudioOperations {
         ++played_;
         return 0;
     }
+    int32_t EndPresentation() override { return 0; }
 
   private:
     static void Write(const std::filesystem::path& path, const zel::WaveImage& image) {
@@ -195,7 +196,11 @@ class ToolAudio final : public zel::AudioOperations {
         writer_.PlayWaveImage(image);
         if (sound_ == nullptr) return 0;
         StopIfSignalled();
-        const int32_t played = sound_->PlayWaveImage(image);
+        return sound_->PlayWaveImage(image);
+    }
+    int32_t EndPresentation() override {
+        if (sound_ == nullptr) return 0;
+        const int32_t played = sound_->EndPresentation();
         StopIfSignalled();
         return played;
     }
@@ -229,16 +234,17 @@ int Run(const Options& options) {
 
     // Signals are caught before the mixer is touched, so that no way out skips the write-back.
     std::optional<zel::ExitSignals> signals;
-    zel::AlsaSoundPlayer player;
-    zel::AlsaOutputDevice device;
-    zel::AlsaMixerService mixer;
+    zel::SoundBackend backend;
     zel::InihProfileReader profile;
     zel::StderrNoticePresenter notices("zel-stimuli");
     std::optional<zel::ModZeltest> sound;
     if (options.play) {
         signals.emplace();
-        sound.emplace(zel::AudioPlatform{player, device, mixer, profile, notices},
-                      options.settingsDir);
+        backend = zel::OpenSoundBackend();
+        std::cerr << "zel-stimuli: playing through " << backend.description << std::endl;
+        sound.emplace(
+            zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices},
+            options.settingsDir);
     }
 
     zel::HeadlessWindow window;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <vector>
 
 #include "audio/platform/alsa_quiet.h"
 
@@ -147,6 +148,54 @@ int32_t AlsaMixerService::SetControlValue(MixerHandle handle, uint32_t controlId
     // ALSA would ignore such a value and still report success.
     if (level < minimum || level > maximum) return -ERANGE;
     return snd_mixer_selem_set_playback_volume_all(element, level);
+}
+
+int32_t AlsaMixerService::GetChannelLevels(MixerHandle handle, uint32_t controlId,
+                                           ChannelLevels& levels) {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
+    if (element == nullptr) return -ENOENT;
+    if (!snd_mixer_selem_has_playback_volume(element)) return -ENXIO;
+    ChannelLevels read;
+    for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {
+        const auto id = static_cast<snd_mixer_selem_channel_id_t>(channel);
+        if (!snd_mixer_selem_has_playback_channel(element, id)) continue;
+        long level = 0;
+        if (const int error = snd_mixer_selem_get_playback_volume(element, id, &level); error < 0) {
+            return error;
+        }
+        read.push_back(level);
+    }
+    levels = std::move(read);
+    return 0;
+}
+
+int32_t AlsaMixerService::SetChannelLevels(MixerHandle handle, uint32_t controlId,
+                                           const ChannelLevels& levels) {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
+    if (element == nullptr) return -ENOENT;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
+    std::vector<snd_mixer_selem_channel_id_t> channels;
+    for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {
+        const auto id = static_cast<snd_mixer_selem_channel_id_t>(channel);
+        if (snd_mixer_selem_has_playback_channel(element, id)) channels.push_back(id);
+    }
+    if (channels.size() != levels.size()) return -EINVAL;
+    for (const int64_t level : levels) {
+        if (level < minimum || level > maximum) return -ERANGE;
+    }
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (const int error = snd_mixer_selem_set_playback_volume(element, channels[i], levels[i]);
+            error < 0) {
+            return error;
+        }
+    }
+    return 0;
 }
 
 int32_t AlsaMixerService::Close(MixerHandle handle) {

@@ -32,6 +32,10 @@ class AlsaMixerService final : public MixerService {
                            MixerControl& control) override;
     int32_t GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) override;
     int32_t SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) override;
+    int32_t GetChannelLevels(MixerHandle handle, uint32_t controlId,
+                             ChannelLevels& levels) override;
+    int32_t SetChannelLevels(MixerHandle handle, uint32_t controlId,
+                             const ChannelLevels& levels) override;
     int32_t Close(MixerHandle handle) override;
 
   private:

@@ -1,25 +1,17 @@
 #pragma once
 
-// The sound player on an ALSA PCM ("default": the user's output, through the sound server when
-// one runs). The image is decoded from memory; the PCM stays open between images so that tone,
-// silence and tone follow with as little extra silence as the device allows.
+// The sound player on an ALSA PCM ("default": the sound card, where no sound server runs). The
+// PCM stays open between presentations; each image is written into the device's buffer as room
+// appears, so the next image is written before the last one has run out. The end of a
+// presentation is the device running dry.
 
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "audio/platform/sound_player.h"
 
 namespace zel {
-
-// What happened during the last PlaySound, for the benchmark and the tests.
-struct PlayReport {
-    bool played = false;
-    int32_t underruns = 0;
-    // When the first frame was handed to ALSA (unset when none was).
-    std::chrono::steady_clock::time_point firstFrameHanded{};
-};
 
 class AlsaSoundPlayer final : public SoundPlayer {
   public:
@@ -28,17 +20,24 @@ class AlsaSoundPlayer final : public SoundPlayer {
     AlsaSoundPlayer(const AlsaSoundPlayer&) = delete;
     AlsaSoundPlayer& operator=(const AlsaSoundPlayer&) = delete;
 
-    // Underruns inside an image are recovered and reported with one line on stderr.
-    int32_t PlaySound(const void* image, int32_t byteCount) override;
-
-    const PlayReport& LastPlay() const { return report_; }
+    // An underrun inside a presentation is recovered, counted and reported with one line on
+    // stderr.
+    int32_t Queue(const void* image, int32_t byteCount) override;
+    int32_t Finish() override;
+    std::string Problem() const override { return problem_; }
+    PresentationReport LastPresentation() const override { return report_; }
 
   private:
     struct Pcm;
+    int32_t Fail(const char* what, int error);
 
     std::string device_;
     std::unique_ptr<Pcm> pcm_;
-    PlayReport report_;
+    bool presenting_ = false;
+    bool failed_ = false;
+    std::chrono::steady_clock::duration queued_{};
+    std::string problem_;
+    PresentationReport report_;
 };
 
 }  // namespace zel

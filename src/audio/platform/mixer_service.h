@@ -3,7 +3,10 @@
 // The sound card's mixer as the volume routines use it: open a mixer, find a line by its
 // component type, find that line's volume control, read or set the control's value, close.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace zel {
 
@@ -24,6 +27,28 @@ constexpr uint32_t kVolumeControlType = 0x50030001;
 
 using MixerHandle = uint32_t;
 
+// Every line's level is on one uniform scale, that of the settings file: 0 to 65,535, mapped
+// linearly onto the control's own range.
+constexpr uint32_t kUniformMaximum = 65535;
+
+// A uniform level as a raw level of a control ranging from `minimum` to `maximum` (greater), and
+// a raw level as a uniform one (beyond 65,535 where the control goes beyond its maximum); both
+// round to nearest, ties to even.
+inline int64_t UniformToRaw(uint32_t uniform, int64_t minimum, int64_t maximum) {
+    const double span = static_cast<double>(maximum - minimum);
+    return minimum + static_cast<int64_t>(std::nearbyint(uniform * span / kUniformMaximum));
+}
+inline uint32_t RawToUniform(int64_t raw, int64_t minimum, int64_t maximum) {
+    const double span = static_cast<double>(maximum - minimum);
+    const double uniform =
+        std::nearbyint(static_cast<double>(raw - minimum) * kUniformMaximum / span);
+    return uniform <= 0 ? 0 : static_cast<uint32_t>(std::min(uniform, 4294967295.0));
+}
+
+// The raw level of every channel of a volume control, as the platform holds it: what the
+// write-back puts back, so that a balance the user had set survives.
+using ChannelLevels = std::vector<int64_t>;
+
 // What the volume routines use of a control: its identifier within the open mixer and its
 // range, as the platform reports them.
 struct MixerControl {
@@ -41,6 +66,8 @@ struct MixerControl {
 // - apply a set value to every channel of the control alike, and read the first channel;
 // - hand a value outside the control's range back as an error rather than clamping it or
 //   ignoring it silently;
+// - give every channel's raw level through GetChannelLevels and put back exactly such levels,
+//   as many as were read, through SetChannelLevels;
 // - release everything an open took on Close, and also when Close itself reports a failure.
 // A value is the control's level as a 32-bit pattern: the caller copies it bit for bit to and
 // from its signed levels.
@@ -54,6 +81,10 @@ class MixerService {
                                    MixerControl& control) = 0;
     virtual int32_t GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) = 0;
     virtual int32_t SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) = 0;
+    virtual int32_t GetChannelLevels(MixerHandle handle, uint32_t controlId,
+                                     ChannelLevels& levels) = 0;
+    virtual int32_t SetChannelLevels(MixerHandle handle, uint32_t controlId,
+                                     const ChannelLevels& levels) = 0;
     virtual int32_t Close(MixerHandle handle) = 0;
 };
 

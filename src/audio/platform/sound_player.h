@@ -1,27 +1,49 @@
 #pragma once
 
-// Plays one complete in-memory RIFF/WAVE image synchronously: the program's sound player.
+// The program's sound output. A presentation is a run of RIFF/WAVE images queued one after the
+// other: the listener hears them as one continuous sound, with no gap and no overlap where one
+// image meets the next, and the presentation ends when its last frame has been played.
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace zel {
+
+// What the last presentation did, for measurements.
+struct PresentationReport {
+    // Times the output ran dry before the presentation's last frame (each one a gap).
+    int32_t underruns = 0;
+    // When its first frame was handed to the output; unset when none was.
+    std::chrono::steady_clock::time_point firstFrameQueued{};
+};
 
 class SoundPlayer {
   public:
     virtual ~SoundPlayer() = default;
 
-    // Plays the RIFF/WAVE file image of `byteCount` bytes at `image` and returns when its last
-    // frame has been played. Result: non-zero when the image was played, 0 when it was not.
+    // Queues the RIFF/WAVE file image of `byteCount` bytes at `image` after everything queued
+    // since the last Finish, so that it follows without a gap. Returns non-zero when queued, 0
+    // when not. It may return before the image has been played, but only once it no longer
+    // needs the caller's bytes, and early enough for the next image to follow without a gap.
     //
-    // The caller guarantees that `byteCount` bytes at `image` are readable for the whole call
-    // and unchanged by anyone else meanwhile.
+    // The caller guarantees that `byteCount` bytes at `image` are readable for the whole call.
     //
     // Every implementation must: read no byte outside those `byteCount`, whatever the header
-    // claims; treat an image it cannot decode as a failed play (0), never as a crash; return 0
-    // when the device fails or disappears, and return at the latest 2 s after the sound's own
-    // length; keep the image's samples unchanged (no mixing, no gain, no resampling of its own).
-    // It may keep the device open between calls.
-    virtual int32_t PlaySound(const void* image, int32_t byteCount) = 0;
+    // claims; play 16-bit mono images at 22,050 Hz (the program's format) and treat any other
+    // image, or one it cannot decode, as a failed queue (0), never as a crash; keep the samples
+    // unchanged (no mixing, no gain, no resampling of its own); return at the latest 2 s after
+    // the sound's own length.
+    virtual int32_t Queue(const void* image, int32_t byteCount) = 0;
+
+    // Returns when every frame queued since the last Finish has been played: non-zero when all
+    // of them were, 0 when the output failed at any point since then (Problem() says how), or
+    // when nothing was queued. Returns at the latest 2 s after the queued sound's own length.
+    virtual int32_t Finish() = 0;
+
+    // Why the last presentation failed, in a few words for the user; empty when it did not.
+    virtual std::string Problem() const = 0;
+    virtual PresentationReport LastPresentation() const = 0;
 };
 
 }  // namespace zel

@@ -1,0 +1,37 @@
+#pragma once
+
+// The sound player on the sound server: the program's own stream. Each image is handed to the
+// server whole, as soon as it is queued, so a presentation sits in the server's queue before its
+// first frame is heard and nothing this program does can open a gap in it. The end of a
+// presentation is the server's answer to a drain.
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "audio/platform/pulse_connection.h"
+#include "audio/platform/sound_player.h"
+
+namespace zel {
+
+class PulseSoundPlayer final : public SoundPlayer {
+  public:
+    explicit PulseSoundPlayer(std::shared_ptr<PulseConnection> connection);
+
+    int32_t Queue(const void* image, int32_t byteCount) override;
+    int32_t Finish() override;
+    std::string Problem() const override { return problem_; }
+    PresentationReport LastPresentation() const override { return report_; }
+
+  private:
+    int32_t Fail(const std::string& what);
+
+    std::shared_ptr<PulseConnection> connection_;
+    bool presenting_ = false;
+    bool failed_ = false;
+    std::chrono::steady_clock::duration queued_{};
+    std::string problem_;
+    PresentationReport report_;
+};
+
+}  // namespace zel
