@@ -168,24 +168,37 @@ TEST_F(SettingsFileTest, MissingFileGivesTheDefaults) {
 }
 
 TEST_F(SettingsFileTest, ValuesKeysAndSectionsAreFoundAsTheProfileServiceFindsThem) {
-    Write("; calibration for booth 2\n[calibration]\nWAVE_VOLUME = 20000\n");
-    EXPECT_EQ(Read().wave, 20000);
-    EXPECT_EQ(Read().master, 4096) << "the missing key keeps its default";
-
-    Write(
-        "[Other]\nMaster_volume=1\n[Calibration]\nMaster_volume=&HFFFF\r\n"
-        "Master_volume=2\n[Calibration]\nWave_volume=3\n");
-    EXPECT_EQ(Read().master, 65535) << "the first match wins";
-    EXPECT_EQ(Read().wave, 3);
-
-    Write("\xEF\xBB\xBF[Calibration]\nWave_volume=&h10\n");
-    EXPECT_EQ(Read().wave, 16) << "a byte-order mark is not part of the section";
+    struct Case {
+        std::string text;
+        int32_t wave, master;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"; calibration for booth 2\n[calibration]\nWAVE_VOLUME = 20000\n", 20000, 4096,
+         "names in any case; a missing key keeps its default"},
+        {"[Other]\nMaster_volume=1\n[Calibration]\nMaster_volume=&HFFFF\r\n"
+         "Master_volume=2\n[Calibration]\nWave_volume=3\n",
+         3, 65535, "the first match wins"},
+        {"\xEF\xBB\xBF[Calibration]\nWave_volume=&h10\n", 16, 4096,
+         "a byte-order mark is not part of the section"},
+        {"[Calibration]\nWave_volume=3\n\tMaster_volume=&H2000\n", 3, 8192,
+         "a key indented by a tab is a key, not a continuation of the one above"},
+        {"[Other]\nx=1\n  [Calibration]\n    Wave_volume = 5\n", 5, 4096,
+         "so are a section and a key indented by spaces"},
+    };
+    for (const Case& c : cases) {
+        Write(c.text);
+        const Outcome outcome = Read();
+        EXPECT_EQ(outcome.wave, c.wave) << c.why;
+        EXPECT_EQ(outcome.master, c.master) << c.why;
+    }
 }
 
 TEST_F(SettingsFileTest, BadValuesStopWithTheNamedError) {
     const std::pair<std::string, std::string> cases[] = {
         {"Wave_volume=", "Type mismatch"},
         {"Wave_volume=twenty", "Type mismatch"},
+        {"Wave_volume=\"20000\"", "Type mismatch"},
         {"Wave_volume=2147483648", "Overflow"},
         {"Wave_volume=" + std::string(200, '1'), "Overflow"},
         {"Wave_volume=1" + std::string(199, 'x'), "Type mismatch"},

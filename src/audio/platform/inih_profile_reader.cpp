@@ -31,7 +31,8 @@ struct Search {
 
 int OnEntry(void* user, const char* section, const char* name, const char* value) {
     auto& search = *static_cast<Search*>(user);
-    // The first match wins; continuation lines of a matched key come here again and are ignored.
+    // The first match wins; continuation lines of a matched key (indented with a blank other
+    // than a space or tab) come here again and are ignored.
     if (!search.found && SameName(section, search.section) && SameName(name, search.key)) {
         search.found = true;
         *search.value = value;
@@ -44,11 +45,18 @@ struct TextStream {
     std::size_t position = 0;
 };
 
-// fgets over the text, except that a line longer than the parser's buffer is cut there and the
-// rest of it skipped, so a long value can never turn into a line of its own.
+// fgets over the text, except that:
+// - leading blanks are dropped, as the profile service drops them, so that an indented key or
+//   section is one and not, as libinih would take it, a continuation of the key above;
+// - a line longer than the parser's buffer is cut there and the rest of it skipped, so a long
+//   value can never turn into a line of its own.
 char* ReadLine(char* line, int size, void* user) {
     auto& stream = *static_cast<TextStream*>(user);
     if (stream.position >= stream.text.size() || size < 2) return nullptr;
+    while (stream.position < stream.text.size() &&
+           (stream.text[stream.position] == ' ' || stream.text[stream.position] == '\t')) {
+        ++stream.position;
+    }
     const std::size_t room = static_cast<std::size_t>(size) - 1;
     std::size_t taken = 0;
     while (stream.position < stream.text.size() && taken < room) {
