@@ -20,7 +20,7 @@ namespace {
 
 enum class Kind { Frame, Option, Label, Button };
 
-struct ControlSpec {
+struct ControlRow {
     const char* name;
     Kind kind;
     const char* container;  // nullptr: the client area
@@ -31,7 +31,7 @@ struct ControlSpec {
 };
 
 // Every control of the window, containers before what they hold.
-constexpr ControlSpec kControls[] = {
+constexpr ControlRow kControls[] = {
     {"Frame1", Kind::Frame, nullptr, "Base frequency", -1, 240, 0, 5775, 855, 0},
     {"optFrequency", Kind::Option, "Frame1", "500 Hz", 0, 240, 360, 975, 255, 11},
     {"optFrequency", Kind::Option, "Frame1", "1000 Hz", 1, 1440, 360, 975, 255, 12},
@@ -111,6 +111,21 @@ class InputSwallower final : public QObject {
     bool eventFilter(QObject*, QEvent* event) override { return IsUserInput(event->type()); }
 };
 
+// Gives an option group a single tab stop, on its selected member, as on the desktop the window
+// was designed on: Tab lands on the selection, however it was made, and the arrow keys (Qt's own
+// handling of auto-exclusive buttons) move it within the group. The other members take focus
+// from a click only. Disabling needs no care: the program disables a group as a whole.
+void KeepTabStopOnSelection(QButtonGroup* group) {
+    const auto update = [group] {
+        for (QAbstractButton* member : group->buttons()) {
+            member->setFocusPolicy(member == group->checkedButton() ? Qt::StrongFocus
+                                                                    : Qt::ClickFocus);
+        }
+    };
+    QObject::connect(group, &QButtonGroup::idToggled, group, update);
+    update();
+}
+
 }  // namespace
 
 ZelmainForm::ZelmainForm(const TwipsScale& scale) {
@@ -139,7 +154,7 @@ void ZelmainForm::Build(const TwipsScale& scale) {
 
     std::map<std::string_view, QWidget*> containers;
     std::vector<std::pair<int, QWidget*>> focusable;
-    for (const ControlSpec& row : kControls) {
+    for (const ControlRow& row : kControls) {
         QWidget* parent = row.container ? containers.at(row.container) : client;
         const QString caption = QString::fromUtf8(row.caption);
         QWidget* control = nullptr;
@@ -207,6 +222,7 @@ void ZelmainForm::Build(const TwipsScale& scale) {
     for (std::size_t i = 1; i < focusable.size(); ++i) {
         setTabOrder(focusable[i - 1].second, focusable[i].second);
     }
+    for (QButtonGroup* group : groups_) KeepTabStopOnSelection(group);
     Button(CommandButton::cmdStart)->setFocus();
 
     const int clientWidth = scale.X(kClientWidth);

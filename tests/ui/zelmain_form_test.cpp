@@ -43,6 +43,17 @@ QString Selection(WindowRig& rig) {
              rig.window.Group(OptionGroup::optTestFormat)->checkedButton()->text());
 }
 
+// The captions of the controls that `count` presses of Tab land on, one after another.
+QString TabPath(int count) {
+    QStringList path;
+    for (int i = 0; i < count; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+        path << (button ? button->text() : QStringLiteral("?"));
+    }
+    return path.join('|');
+}
+
 QGroupBox* Frame4(WindowRig& rig) {
     return rig.window.findChild<QGroupBox*>("Frame4");
 }
@@ -208,15 +219,32 @@ class ZelmainFormTest : public QObject {
         QCOMPARE(Seen(*rig_), seen);
     }
 
-    void tabOrderWhileAwaitingAnswer() {
+    // Tab goes round the enabled controls in the declared order; an option group is one stop, on
+    // its selected member, wherever the selection came from; an arrow key selects within it.
+    void tabOrder() {
+        const auto group = [&](OptionGroup g) { return rig_->window.Group(g); };
+        rig_->Button(CommandButton::cmdStart)->setFocus();
+        QCOMPARE(TabPath(4), "1000 Hz|5.0%|Frequency difference |St&art");
+
+        QCOMPARE(TabPath(2), "1000 Hz|5.0%");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+        QCOMPARE(QApplication::focusWidget(),
+                 group(OptionGroup::optFrequencyDifference)->button(5));
+        QCOMPARE(rig_->logic.Settings().StepIndex, 5);
+        QTest::mouseClick(group(OptionGroup::optFrequency)->button(3), Qt::LeftButton);
+        rig_->window.SelectOption(OptionGroup::optTestFormat, 1);
+        rig_->Button(CommandButton::cmdStart)->setFocus();
+        QCOMPARE(TabPath(4), "4000 Hz|2.0%|Frequency modulation |St&art");
+
         QTest::mouseClick(rig_->Button(CommandButton::cmdStart), Qt::LeftButton);
         rig_->Button(CommandButton::cmdResponseA)->setFocus();
-        const CommandButton order[] = {CommandButton::cmdFinish, CommandButton::cmdResponseB,
-                                       CommandButton::cmdResponseA, CommandButton::cmdFinish};
-        for (CommandButton next : order) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), rig_->Button(next));
-        }
+        QCOMPARE(TabPath(4), "F&inish|&Second|&First|F&inish");
+
+        // Finish enables the groups and selects the stored settings again, so the format chosen
+        // behind the logic's back is undone, and its stop with it.
+        QTest::mouseClick(rig_->Button(CommandButton::cmdFinish), Qt::LeftButton);
+        rig_->Button(CommandButton::cmdStart)->setFocus();
+        QCOMPARE(TabPath(4), "4000 Hz|2.0%|Frequency difference |St&art");
     }
 
     void resizingMovesNothing() {
