@@ -64,10 +64,11 @@ class MeasuringAudio final : public zel::AudioOperations {
         sounds.push_back(std::move(sound));
         return audio_.PlayWaveImage(image);
     }
-    int32_t EndPresentation() override {
-        const int32_t played = audio_.EndPresentation();
-        endings.push_back({played, player_.LastPresentation(), player_.Problem()});
-        return played;
+    zel::PresentationEnd EndPresentation() override {
+        const zel::PresentationEnd ended = audio_.EndPresentation();
+        endings.push_back({ended == zel::PresentationEnd::Played ? 1 : 0,
+                           player_.LastPresentation(), player_.Problem()});
+        return ended;
     }
 
     std::vector<std::vector<int16_t>> sounds;

@@ -197,6 +197,8 @@ void ModZeltest::SaveAndMuteMixerLevels() {
     }};
     for (const auto& [type, saved] : lines) {
         *saved = SaveLevel(type);
+        // A line whose level could not be read could not be put back: leave it alone.
+        if (!saved->read) continue;
         int32_t stage = 0;
         mixerApi_.SetMixerVolume(kMixerId, type, 0, stage);
     }
@@ -253,9 +255,14 @@ int32_t ModZeltest::PlayWaveImage(const WaveImage& image) {
     return platform_.player.Queue(block.data(), ByteCount);
 }
 
-int32_t ModZeltest::EndPresentation() {
-    if (soundAvailable_ == kFalse) return 0;
-    return platform_.player.Finish();
+PresentationEnd ModZeltest::EndPresentation() {
+    if (soundAvailable_ == kFalse) return PresentationEnd::Silent;
+    if (platform_.player.Finish() != 0) return PresentationEnd::Played;
+    const std::string problem = platform_.player.Problem();
+    ShowNotice("The trial could not be played: " +
+               (problem.empty() ? std::string("the sound output failed") : problem) +
+               ". It was not counted; the run has ended with the counts so far.");
+    return PresentationEnd::Failed;
 }
 
 }  // namespace zel

@@ -57,7 +57,8 @@ class ModZeltest final : public AudioOperations {
     // AudioOperations.
     void InitialiseAudio() override;
     int32_t PlayWaveImage(const WaveImage& image) override;
-    int32_t EndPresentation() override;
+    // A failure is told to the user in a notice that names it.
+    PresentationEnd EndPresentation() override;
     // Writes back each line whose level was read at start-up, once per program: every way the
     // program ends may call it, and only the first call writes.
     void RestoreMixerLevels() override;

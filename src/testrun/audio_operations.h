@@ -8,6 +8,13 @@
 
 namespace zel {
 
+// How a presentation ended.
+enum class PresentationEnd {
+    Played,  // every image was played
+    Silent,  // there is no usable sound card: nothing was to be heard
+    Failed,  // the sound output failed during it; the user has been told
+};
+
 class AudioOperations {
   public:
     virtual ~AudioOperations() = default;
@@ -18,9 +25,8 @@ class AudioOperations {
     // images of a presentation follow one another without a gap: non-zero when queued, 0 when
     // not (no usable sound card included). The image is not changed.
     virtual int32_t PlayWaveImage(const WaveImage& image) = 0;
-    // Returns only when the images queued have been played: non-zero when all of them were, 0
-    // when not (no usable sound card included).
-    virtual int32_t EndPresentation() = 0;
+    // Returns only when the images queued have been played.
+    virtual PresentationEnd EndPresentation() = 0;
     // Writes back the mixer levels saved at start-up.
     virtual void RestoreMixerLevels() = 0;
 };
@@ -30,7 +36,7 @@ class SilentAudio final : public AudioOperations {
   public:
     void InitialiseAudio() override {}
     int32_t PlayWaveImage(const WaveImage&) override { return 0; }
-    int32_t EndPresentation() override { return 0; }
+    PresentationEnd EndPresentation() override { return PresentationEnd::Silent; }
     void RestoreMixerLevels() override {}
 };
 

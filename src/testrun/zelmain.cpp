@@ -117,7 +117,12 @@ void Zelmain::PlaySamples() {
     audio_.PlayWaveImage(first);
     audio_.PlayWaveImage(silence);
     audio_.PlayWaveImage(second);
-    audio_.EndPresentation();
+    if (audio_.EndPresentation() == PresentationEnd::Failed) {
+        // Nobody heard this trial: it is not put to the listener, and the run ends with the
+        // counts of the trials that were heard.
+        ProcessFinished();
+        return;
+    }
 
     window_.SetLabelCaption(Label::lblStatus, settings_.TestFormat == kFrequencyDifference
                                                   ? "Select higher"

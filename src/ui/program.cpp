@@ -1,5 +1,6 @@
 #include "ui/program.h"
 
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyleFactory>
 #include <cstdlib>
@@ -80,11 +81,29 @@ int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> e
     ZelmainForm window(TwipsScale(QGuiApplication::primaryScreen()));
     Zelmain logic(window, audio, shell, random);
     window.Route(logic, report);
-    if (exitSignalFd) window.WatchExitSignal(*exitSignalFd);
+
+    // A signal during the start-up work (seen while a notice is open) only ends the program:
+    // the notice closes, no other opens, and the mixer work done is undone once start-up has
+    // finished, so that nothing is left changed.
+    std::optional<QSocketNotifier> startUpSignal;
+    if (exitSignalFd) {
+        startUpSignal.emplace(*exitSignalFd, QSocketNotifier::Read);
+        QObject::connect(&*startUpSignal, &QSocketNotifier::activated, [&] {
+            startUpSignal->setEnabled(false);
+            end.End(0);
+        });
+    }
+    const bool loaded = report.Run([&] { logic.Form_Load(); });
+    startUpSignal.reset();
+    if (end.Requested()) {
+        audio.RestoreMixerLevels();
+        app.SetErrorReport(nullptr);
+        return end.Status();
+    }
 
     int status = 0;
-    // The event loop would not see an end asked for during the start-up work: look first.
-    if (report.Run([&] { logic.Form_Load(); }) && !end.Requested()) {
+    if (loaded) {
+        if (exitSignalFd) window.WatchExitSignal(*exitSignalFd);
         window.show();
         status = app.exec();
     }

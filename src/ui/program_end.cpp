@@ -10,7 +10,15 @@ namespace zel::ui {
 ProgramEnd::ProgramEnd() : quit_([](int status) { QCoreApplication::exit(status); }) {}
 
 void ProgramEnd::End(int status) {
-    if (requested_) return;
+    if (requested_) {
+        // A failure reported after the end was asked for still sets the status: a failure must
+        // never end as success.
+        if (status != 0 && status_ == 0) {
+            status_ = status;
+            quit_(status);
+        }
+        return;
+    }
     requested_ = true;
     status_ = status;
     quit_(status);

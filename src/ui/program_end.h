@@ -12,7 +12,8 @@
 namespace zel::ui {
 
 // Ends the program through the event loop, which then returns the status. The first request
-// wins; from then on the window runs none of its handlers.
+// ends it, and from then on the window runs none of its handlers; only a failure (a non-zero
+// status) asked for later still replaces a status of 0.
 class ProgramEnd {
   public:
     using Quit = std::function<void(int status)>;

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <string_view>
 #include <thread>
 
 #include "audio/mixer_api.h"
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kFullMixer =
     "Master 0 65535 2 40000 41000\n"
-    "PCM 0 65535 2 30000 30000\n"
+    "PCM 0 255 2 200 210\n"
     "Synth 0 31 2 20 21\n"
     "CD 0 31 2 22 22\n"
     "Line 0 31 1 23\n"
@@ -49,16 +50,23 @@ class TestMixer : public ::testing::Test {
     MixerApi api{mixer};
 };
 
-TEST_F(TestMixer, ReadsTheFirstChannelAndSetsAllChannels) {
-    int32_t level = 0, minimum = 0, maximum = 0, stage = -1;
-    ASSERT_EQ(api.GetMixerVolume(0, component::kSpeakers, level, minimum, maximum, stage), 0);
-    EXPECT_EQ(level, 40000);
-    EXPECT_EQ(maximum, 65535);
-    ASSERT_EQ(api.GetMixerVolume(0, component::kTelephone, level, minimum, maximum, stage), 0);
-    EXPECT_EQ(level, 26);
-    EXPECT_EQ(maximum, 31);
+// Every line reads and sets the settings file's 0-65,535 scale, whatever the element's range:
+// a read gives the loudest channel, a set gives all channels the nearest raw level.
+TEST_F(TestMixer, LevelsAreOnOneScaleMappedOntoEachElementsRange) {
+    const std::pair<uint32_t, int32_t> read[] = {{component::kSpeakers, 41000},
+                                                 {component::kWaveOut, 53970},
+                                                 {component::kTelephone, 54965}};
+    for (const auto& [type, expected] : read) {
+        int32_t level = 0, minimum = 0, maximum = 0, stage = -1;
+        ASSERT_EQ(api.GetMixerVolume(0, type, level, minimum, maximum, stage), 0);
+        EXPECT_EQ(level, expected) << type;
+        EXPECT_EQ(maximum, 65535);
+    }
+    int32_t stage = -1;
     ASSERT_EQ(api.SetMixerVolume(0, component::kSpeakers, 1234, stage), 0);
+    ASSERT_EQ(api.SetMixerVolume(0, component::kTelephone, 32768, stage), 0);  // 15.5002 of 31
     EXPECT_NE(Read().find("Master 0 65535 2 1234 1234\n"), std::string::npos) << Read();
+    EXPECT_NE(Read().find("Phone 0 31 1 16\n"), std::string::npos) << Read();
 }
 
 TEST_F(TestMixer, MissingLineLineWithoutVolumeAndOutOfRangeValueFail) {
@@ -68,8 +76,8 @@ TEST_F(TestMixer, MissingLineLineWithoutVolumeAndOutOfRangeValueFail) {
     EXPECT_EQ(stage, stage::kLineInfo);
     EXPECT_NE(api.GetMixerVolume(0, component::kWaveOut, level, minimum, maximum, stage), 0);
     EXPECT_EQ(stage, stage::kVolumeControl);
-    // ALSA itself would ignore these silently and report success.
-    for (const int32_t outside : {101, -1}) {
+    // ALSA itself would clamp these silently and report success.
+    for (const int32_t outside : {65536, -1}) {
         EXPECT_NE(api.SetMixerVolume(0, component::kSpeakers, outside, stage), 0);
         EXPECT_EQ(stage, stage::kSetValue);
     }
@@ -88,7 +96,7 @@ TEST_F(TestMixer, StartUpCalibratesAndTheWriteBackRestoresEveryLineExactly) {
     EXPECT_TRUE(log.empty()) << log.front();
     EXPECT_EQ(audio.SoundAvailable(), kTrue);
     EXPECT_EQ(Read(),
-              "Master 0 65535 2 4096 4096\nPCM 0 65535 2 20000 20000\nSynth 0 31 2 0 0\n"
+              "Master 0 65535 2 4096 4096\nPCM 0 255 2 78 78\nSynth 0 31 2 0 0\n"
               "CD 0 31 2 0 0\nLine 0 31 1 0\nMic 0 31 1 0\nMonitor 0 31 1 0\nPhone 0 31 1 0\n");
     audio.RestoreMixerLevels();
     // Every channel comes back as it was: the balance of Master and Synth survives.
@@ -139,6 +147,52 @@ TEST_F(StimuliOnTestMixer, WritesTheMixerBackOnEachEndingSignal) {
         EXPECT_EQ(*status, 128 + signal);
         EXPECT_EQ(Read(), kFullMixer) << "signal " << signal;
         EXPECT_EQ(testing::ReadFile(err), kAnnounced);
+    }
+}
+
+// zel-test, headless, on this mixer: however a signal finds it (running, in a start-up notice, in
+// the report of a bad settings value), it leaves the mixer as it found it, and ends with status 0
+// only where nothing failed.
+TEST_F(StimuliOnTestMixer, ZelTestEndsOnASignalWithTheMixerAsItWasFound) {
+    struct Case {
+        const char* when;
+        const char* settings;  // null: the settings file is a folder, which gives a notice
+        const char* waitFor;   // in stderr, or in the mixer when it starts with "mixer: "
+        int status;
+    };
+    const Case cases[] = {
+        {"running", "", "mixer: Mic 0 31 1 0\n", 0},
+        {"in a start-up notice", nullptr, "playing through", 0},
+        {"in the report of a bad value", "[Calibration]\nWave_volume=loud\n",
+         "zel-test: Type mismatch in ReadCalibration", 1},
+    };
+    for (const Case& c : cases) {
+        Write(kFullMixer);
+        const fs::path settings = folder.Path() / c.when;
+        fs::create_directories(settings);
+        if (c.settings) {
+            std::ofstream(settings / "Zel_test.ini") << c.settings;
+        } else {
+            fs::create_directory(settings / "Zel_test.ini");
+        }
+        testing::Environment environment = Environment();
+        environment["QT_QPA_PLATFORM"] = "offscreen";
+        const fs::path err = settings / "err";
+        testing::ChildProcess child({ZEL_TEST, "--settings-dir", settings.string()}, environment,
+                                    settings / "out", err);
+        const std::string_view wanted = c.waitFor;
+        const bool inMixer = wanted.starts_with("mixer: ");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while ((inMixer ? Read() : testing::ReadFile(err)).find(wanted.substr(inMixer ? 7 : 0)) ==
+               std::string::npos) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << c.when;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        child.Signal(SIGTERM);
+        const auto status = child.Wait(std::chrono::seconds(10));
+        ASSERT_TRUE(status.has_value()) << c.when << ": did not end";
+        EXPECT_EQ(*status, c.status) << c.when << "\n" << testing::ReadFile(err);
+        EXPECT_EQ(Read(), kFullMixer) << c.when;
     }
 }
 

@@ -82,7 +82,7 @@ TEST_F(ModZeltestTest, NoDeviceGivesOneNoticeLeavesTheMixerAndPlaysNothing) {
     EXPECT_EQ(audio.SoundAvailable(), kFalse);
     EXPECT_EQ(TakeLog(), (std::vector<std::string>{"caps 0", kNoCard}));
     EXPECT_EQ(audio.PlayWaveImage(MakeWaveImage()), 0);
-    EXPECT_EQ(audio.EndPresentation(), 0);
+    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Silent);
     audio.RestoreMixerLevels();
     EXPECT_TRUE(log.empty()) << log.front();
 }
@@ -148,17 +148,19 @@ TEST_F(ModZeltestTest, WriteBackRestoresEveryLineInOrderOnceOnly) {
     EXPECT_TRUE(log.empty());
 }
 
-TEST_F(ModZeltestTest, MissingLinesAreSavedAsZeroFailSilentlyAndAreNotWrittenBack) {
+TEST_F(ModZeltestTest, LinesNotReadAreNeitherMutedNorWrittenBack) {
     mixer.lines.erase(component::kTelephone);
     mixer.lines.erase(component::kLine);
+    // The microphone exists and could be set, but its level cannot be read.
+    mixer.Fail(Op::GetControlValue, 1, component::kMicrophone);
     audio.InitialiseAudio();
     EXPECT_EQ(Count("notice"), 0u);
-    EXPECT_EQ(Count("set"), 6u);
+    EXPECT_EQ(Count("set"), 5u);
+    EXPECT_EQ(Count("set 4099"), 0u);
     TakeLog();
     audio.RestoreMixerLevels();
-    EXPECT_EQ(Count("set"), 6u);
-    EXPECT_EQ(Count("set 4102"), 0u);
-    EXPECT_EQ(Count("set 4098"), 0u);
+    EXPECT_EQ(Count("set"), 5u);
+    EXPECT_EQ(Count("set 4102") + Count("set 4098") + Count("set 4099"), 0u);
 }
 
 TEST_F(ModZeltestTest, LevelReadBeforeAFailingCloseIsGenuineAndWrittenBack) {
@@ -212,8 +214,13 @@ TEST_F(ModZeltestTest, PlaysAnExactCopyOfTheWholeImageAndLeavesItUnchanged) {
     EXPECT_EQ(0, std::memcmp(player.played[0].data(), image.Data(), 65532));
     player.result = 0;
     EXPECT_EQ(audio.PlayWaveImage(image), 0);
-    player.finished = 7;
-    EXPECT_EQ(audio.EndPresentation(), 7);
+    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Played);
+    player.finished = 0;
+    player.problem = "the sound server went away (Connection terminated)";
+    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Failed);
+    EXPECT_EQ(log.back(),
+              "notice [] The trial could not be played: the sound server went away (Connection "
+              "terminated). It was not counted; the run has ended with the counts so far.");
 }
 
 TEST_F(ModZeltestTest, ImagesUpTo65534BytesPlayAndLargerOnesStopTheProgram) {

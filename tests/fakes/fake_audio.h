@@ -20,9 +20,9 @@ class FakeAudio final : public AudioOperations {
         played.push_back(image);
         return 1;
     }
-    int32_t EndPresentation() override {
+    PresentationEnd EndPresentation() override {
         window_.log.push_back("EndPresentation");
-        return 1;
+        return PresentationEnd::Played;
     }
     void RestoreMixerLevels() override { window_.log.push_back("RestoreMixerLevels"); }
 

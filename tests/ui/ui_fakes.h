@@ -32,7 +32,7 @@ class HookedAudio final : public AudioOperations {
         if (onPlay) onPlay(played);
         return 1;
     }
-    int32_t EndPresentation() override { return 1; }
+    PresentationEnd EndPresentation() override { return PresentationEnd::Played; }
     void RestoreMixerLevels() override { ++restores; }
 
     std::function<void(int played)> onPlay;

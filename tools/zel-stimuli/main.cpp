@@ -53,8 +53,8 @@ constexpr const char* kDescription =
     "first line on stderr names it; notices follow, one line each. The mixer levels are written "
     "back at the end and on Ctrl-C "
     "(SIGINT), SIGTERM or SIGHUP.\n\n"
-    "Exit status: 0 done, 1 DIR cannot be written or a run-time error, 2 bad arguments (nothing "
-    "is written), 128+N ended by signal N.";
+    "Exit status: 0 done, 1 DIR cannot be written, a trial could not be played or a run-time "
+    "error, 2 bad arguments (nothing is written), 128+N ended by signal N.";
 
 struct UsageError {
     std::string message;
@@ -156,7 +156,7 @@ class ImageWriter final : public zel::AudioOperations {
         ++played_;
         return 0;
     }
-    int32_t EndPresentation() override { return 0; }
+    zel::PresentationEnd EndPresentation() override { return zel::PresentationEnd::Silent; }
 
   private:
     static void Write(const std::filesystem::path& path, const zel::WaveImage& image) {
@@ -198,11 +198,11 @@ class ToolAudio final : public zel::AudioOperations {
         StopIfSignalled();
         return sound_->PlayWaveImage(image);
     }
-    int32_t EndPresentation() override {
-        if (sound_ == nullptr) return 0;
-        const int32_t played = sound_->EndPresentation();
+    zel::PresentationEnd EndPresentation() override {
+        if (sound_ == nullptr) return zel::PresentationEnd::Silent;
+        const zel::PresentationEnd ended = sound_->EndPresentation();
         StopIfSignalled();
-        return played;
+        return ended;
     }
     void RestoreMixerLevels() override {
         if (sound_ != nullptr) sound_->RestoreMixerLevels();
@@ -227,7 +227,7 @@ void PrepareDirectory(const std::filesystem::path& dir) {
     }
 }
 
-void Present(zel::Zelmain& test, ImageWriter& writer, const Options& options);
+bool Present(zel::Zelmain& test, ImageWriter& writer, const Options& options);
 
 int Run(const Options& options) {
     if (options.writeDir) PrepareDirectory(*options.writeDir);
@@ -253,8 +253,9 @@ int Run(const Options& options) {
     ImageWriter writer(options.writeDir);
     ToolAudio audio(writer, sound ? &*sound : nullptr, signals ? &*signals : nullptr);
     zel::Zelmain test(window, audio, shell, random);
+    bool presented = false;
     try {
-        Present(test, writer, options);
+        presented = Present(test, writer, options);
     } catch (const Interrupted& interrupted) {
         audio.RestoreMixerLevels();
         std::cout.flush();
@@ -264,10 +265,11 @@ int Run(const Options& options) {
         throw;
     }
     audio.RestoreMixerLevels();
-    return 0;
+    return presented ? 0 : 1;
 }
 
-void Present(zel::Zelmain& test, ImageWriter& writer, const Options& options) {
+// False when a trial could not be played (the notice has said why): the run ends there.
+bool Present(zel::Zelmain& test, ImageWriter& writer, const Options& options) {
     // The operator's path: load, choose the settings, Start; every answer presents the next trial.
     test.Form_Load();
     test.optFrequency_Click(options.frequencyIndex);
@@ -280,10 +282,12 @@ void Present(zel::Zelmain& test, ImageWriter& writer, const Options& options) {
         } else {
             test.cmdResponseA_Click();
         }
+        if (test.State() != zel::TrialState::AwaitingAnswer) return false;
         std::cout << "trial=" << trial << " correct=" << test.CorrectInterval()
                   << " standard_level=" << test.StandardLevel()
                   << " target_level=" << test.TargetLevel() << std::endl;
     }
+    return true;
 }
 
 }  // namespace

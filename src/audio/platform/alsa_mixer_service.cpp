@@ -2,7 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
-#include <bit>
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <vector>
@@ -60,19 +60,10 @@ snd_mixer_elem_t* FindElement(snd_mixer_t* mixer, uint32_t id) {
     return snd_mixer_find_selem(mixer, selem);
 }
 
-// The playback volume range, when the element has one that fits the control record.
-int VolumeRange(snd_mixer_elem_t* element, int32_t& minimum, int32_t& maximum) {
+// The element's raw playback volume range.
+int VolumeRange(snd_mixer_elem_t* element, long& minimum, long& maximum) {
     if (!snd_mixer_selem_has_playback_volume(element)) return -ENXIO;
-    long low = 0;
-    long high = 0;
-    if (const int error = snd_mixer_selem_get_playback_volume_range(element, &low, &high);
-        error < 0) {
-        return error;
-    }
-    if (low < INT32_MIN || high > INT32_MAX) return -ERANGE;
-    minimum = static_cast<int32_t>(low);
-    maximum = static_cast<int32_t>(high);
-    return 0;
+    return snd_mixer_selem_get_playback_volume_range(element, &minimum, &maximum);
 }
 
 }  // namespace
@@ -109,30 +100,24 @@ int32_t AlsaMixerService::GetLineControl(MixerHandle handle, uint32_t lineId, ui
     if (controlType != kVolumeControlType) return -EINVAL;
     snd_mixer_elem_t* element = FindElement(entry->second->mixer, lineId);
     if (element == nullptr) return -ENOENT;
-    int32_t minimum = 0;
-    int32_t maximum = 0;
+    long minimum = 0;
+    long maximum = 0;
     if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
     control.dwControlID = lineId;
-    control.lMinimum = minimum;
-    control.lMaximum = maximum;
+    control.lMinimum = 0;
+    control.lMaximum = kUniformMaximum;
     return 0;
 }
 
 int32_t AlsaMixerService::GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) {
-    const auto entry = open_.find(handle);
-    if (entry == open_.end()) return -EBADF;
-    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
-    if (element == nullptr) return -ENOENT;
-    if (!snd_mixer_selem_has_playback_volume(element)) return -ENXIO;
-    long level = 0;
-    // Channel 0 is the first channel of a stereo element and the only one of a mono element.
-    if (const int error =
-            snd_mixer_selem_get_playback_volume(element, SND_MIXER_SCHN_FRONT_LEFT, &level);
-        error < 0) {
-        return error;
-    }
-    if (level < INT32_MIN || level > INT32_MAX) return -ERANGE;
-    value = std::bit_cast<uint32_t>(static_cast<int32_t>(level));
+    ChannelLevels levels;
+    if (const int32_t error = GetChannelLevels(handle, controlId, levels); error < 0) return error;
+    if (levels.empty()) return -ENXIO;
+    long minimum = 0;
+    long maximum = 0;
+    snd_mixer_elem_t* element = FindElement(open_.at(handle)->mixer, controlId);
+    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
+    value = RawToUniform(*std::max_element(levels.begin(), levels.end()), minimum, maximum);
     return 0;
 }
 
@@ -141,13 +126,13 @@ int32_t AlsaMixerService::SetControlValue(MixerHandle handle, uint32_t controlId
     if (entry == open_.end()) return -EBADF;
     snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
     if (element == nullptr) return -ENOENT;
-    int32_t minimum = 0;
-    int32_t maximum = 0;
+    long minimum = 0;
+    long maximum = 0;
     if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
-    const int32_t level = std::bit_cast<int32_t>(value);
-    // ALSA would ignore such a value and still report success.
-    if (level < minimum || level > maximum) return -ERANGE;
-    return snd_mixer_selem_set_playback_volume_all(element, level);
+    // ALSA would clamp such a value, or ignore it, and still report success.
+    if (value > kUniformMaximum) return -ERANGE;
+    return snd_mixer_selem_set_playback_volume_all(
+        element, static_cast<long>(UniformToRaw(value, minimum, maximum)));
 }
 
 int32_t AlsaMixerService::GetChannelLevels(MixerHandle handle, uint32_t controlId,
@@ -177,8 +162,8 @@ int32_t AlsaMixerService::SetChannelLevels(MixerHandle handle, uint32_t controlI
     if (entry == open_.end()) return -EBADF;
     snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
     if (element == nullptr) return -ENOENT;
-    int32_t minimum = 0;
-    int32_t maximum = 0;
+    long minimum = 0;
+    long maximum = 0;
     if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
     std::vector<snd_mixer_selem_channel_id_t> channels;
     for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {

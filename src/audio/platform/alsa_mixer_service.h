@@ -2,11 +2,13 @@
 
 // The mixer service on the ALSA simple mixer of one control device ("default"): mixer 0 is that
 // device, a component type names a simple element (Master, PCM, Synth, CD, Line, Mic, Monitor,
-// Phone), its playback volume is the line's volume control. Results are ALSA's negative error
-// codes; these are added for what ALSA has no call for: -ENODEV for a mixer number other than 0,
-// -ENOENT for a missing element, -ENXIO for an element without playback volume, -ERANGE for a
-// value outside the control's range, -EBADF for a handle not open, -EINVAL for another control
-// type.
+// Phone), its playback volume is the line's volume control, presented on the uniform 0-65,535
+// scale mapped linearly onto the element's own range (0-31, 0-87, 0-255 are common): a read
+// gives the loudest channel, a set gives every channel the same level. Results are ALSA's
+// negative error codes; these are added for what ALSA has no call for: -ENODEV for a mixer number
+// other than 0, -ENOENT for a missing element, -ENXIO for an element without playback volume,
+// -ERANGE for a level beyond the scale or the range, -EBADF for a handle not open, -EINVAL for
+// another control type or another number of channels.
 
 #include <map>
 #include <memory>

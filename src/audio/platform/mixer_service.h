@@ -35,10 +35,12 @@ constexpr uint32_t kUniformMaximum = 65535;
 // a raw level as a uniform one (beyond 65,535 where the control goes beyond its maximum); both
 // round to nearest, ties to even.
 inline int64_t UniformToRaw(uint32_t uniform, int64_t minimum, int64_t maximum) {
+    if (maximum <= minimum) return minimum;
     const double span = static_cast<double>(maximum - minimum);
     return minimum + static_cast<int64_t>(std::nearbyint(uniform * span / kUniformMaximum));
 }
 inline uint32_t RawToUniform(int64_t raw, int64_t minimum, int64_t maximum) {
+    if (maximum <= minimum) return 0;
     const double span = static_cast<double>(maximum - minimum);
     const double uniform =
         std::nearbyint(static_cast<double>(raw - minimum) * kUniformMaximum / span);
@@ -63,7 +65,8 @@ struct MixerControl {
 //   an error, never undefined behaviour;
 // - treat a component type that has no line on this mixer, or a line without a volume control,
 //   as a failure of GetLineInfo or GetLineControl respectively;
-// - apply a set value to every channel of the control alike, and read the first channel;
+// - present the value on the uniform scale, read as the loudest channel's level and set on
+//   every channel alike;
 // - hand a value outside the control's range back as an error rather than clamping it or
 //   ignoring it silently;
 // - give every channel's raw level through GetChannelLevels and put back exactly such levels,
