@@ -60,12 +60,6 @@ snd_mixer_elem_t* FindElement(snd_mixer_t* mixer, uint32_t id) {
     return snd_mixer_find_selem(mixer, selem);
 }
 
-// The element's raw playback volume range.
-int VolumeRange(snd_mixer_elem_t* element, long& minimum, long& maximum) {
-    if (!snd_mixer_selem_has_playback_volume(element)) return -ENXIO;
-    return snd_mixer_selem_get_playback_volume_range(element, &minimum, &maximum);
-}
-
 }  // namespace
 
 int32_t AlsaMixerService::Open(MixerHandle& handle, uint32_t mixerId) {
@@ -93,16 +87,36 @@ int32_t AlsaMixerService::GetLineInfo(MixerHandle handle, uint32_t componentType
     return 0;
 }
 
-int32_t AlsaMixerService::GetLineControl(MixerHandle handle, uint32_t lineId, uint32_t controlType,
-                                         MixerControl& control) {
-    const auto entry = open_.find(handle);
-    if (entry == open_.end()) return -EBADF;
-    if (controlType != kVolumeControlType) return -EINVAL;
-    snd_mixer_elem_t* element = FindElement(entry->second->mixer, lineId);
-    if (element == nullptr) return -ENOENT;
+struct AlsaMixerService::Volume {
+    snd_mixer_elem_t* element = nullptr;
     long minimum = 0;
     long maximum = 0;
-    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
+    std::vector<snd_mixer_selem_channel_id_t> channels;
+};
+
+int32_t AlsaMixerService::FindVolume(MixerHandle handle, uint32_t id, Volume& volume) const {
+    const auto entry = open_.find(handle);
+    if (entry == open_.end()) return -EBADF;
+    volume.element = FindElement(entry->second->mixer, id);
+    if (volume.element == nullptr) return -ENOENT;
+    if (!snd_mixer_selem_has_playback_volume(volume.element)) return -ENXIO;
+    if (const int error = snd_mixer_selem_get_playback_volume_range(volume.element, &volume.minimum,
+                                                                    &volume.maximum);
+        error < 0) {
+        return error;
+    }
+    for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {
+        const auto id = static_cast<snd_mixer_selem_channel_id_t>(channel);
+        if (snd_mixer_selem_has_playback_channel(volume.element, id)) volume.channels.push_back(id);
+    }
+    return volume.channels.empty() ? -ENXIO : 0;
+}
+
+int32_t AlsaMixerService::GetLineControl(MixerHandle handle, uint32_t lineId, uint32_t controlType,
+                                         MixerControl& control) {
+    if (controlType != kVolumeControlType) return open_.contains(handle) ? -EINVAL : -EBADF;
+    Volume volume;
+    if (const int32_t error = FindVolume(handle, lineId, volume); error < 0) return error;
     control.dwControlID = lineId;
     control.lMinimum = 0;
     control.lMaximum = kUniformMaximum;
@@ -112,42 +126,31 @@ int32_t AlsaMixerService::GetLineControl(MixerHandle handle, uint32_t lineId, ui
 int32_t AlsaMixerService::GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) {
     ChannelLevels levels;
     if (const int32_t error = GetChannelLevels(handle, controlId, levels); error < 0) return error;
-    if (levels.empty()) return -ENXIO;
-    long minimum = 0;
-    long maximum = 0;
-    snd_mixer_elem_t* element = FindElement(open_.at(handle)->mixer, controlId);
-    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
-    value = RawToUniform(*std::max_element(levels.begin(), levels.end()), minimum, maximum);
+    Volume volume;
+    FindVolume(handle, controlId, volume);
+    value = RawToUniform(*std::max_element(levels.begin(), levels.end()), volume.minimum,
+                         volume.maximum);
     return 0;
 }
 
 int32_t AlsaMixerService::SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) {
-    const auto entry = open_.find(handle);
-    if (entry == open_.end()) return -EBADF;
-    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
-    if (element == nullptr) return -ENOENT;
-    long minimum = 0;
-    long maximum = 0;
-    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
+    Volume volume;
+    if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
     // ALSA would clamp such a value, or ignore it, and still report success.
     if (value > kUniformMaximum) return -ERANGE;
     return snd_mixer_selem_set_playback_volume_all(
-        element, static_cast<long>(UniformToRaw(value, minimum, maximum)));
+        volume.element, static_cast<long>(UniformToRaw(value, volume.minimum, volume.maximum)));
 }
 
 int32_t AlsaMixerService::GetChannelLevels(MixerHandle handle, uint32_t controlId,
                                            ChannelLevels& levels) {
-    const auto entry = open_.find(handle);
-    if (entry == open_.end()) return -EBADF;
-    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
-    if (element == nullptr) return -ENOENT;
-    if (!snd_mixer_selem_has_playback_volume(element)) return -ENXIO;
+    Volume volume;
+    if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
     ChannelLevels read;
-    for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {
-        const auto id = static_cast<snd_mixer_selem_channel_id_t>(channel);
-        if (!snd_mixer_selem_has_playback_channel(element, id)) continue;
+    for (const snd_mixer_selem_channel_id_t channel : volume.channels) {
         long level = 0;
-        if (const int error = snd_mixer_selem_get_playback_volume(element, id, &level); error < 0) {
+        if (const int error = snd_mixer_selem_get_playback_volume(volume.element, channel, &level);
+            error < 0) {
             return error;
         }
         read.push_back(level);
@@ -158,24 +161,15 @@ int32_t AlsaMixerService::GetChannelLevels(MixerHandle handle, uint32_t controlI
 
 int32_t AlsaMixerService::SetChannelLevels(MixerHandle handle, uint32_t controlId,
                                            const ChannelLevels& levels) {
-    const auto entry = open_.find(handle);
-    if (entry == open_.end()) return -EBADF;
-    snd_mixer_elem_t* element = FindElement(entry->second->mixer, controlId);
-    if (element == nullptr) return -ENOENT;
-    long minimum = 0;
-    long maximum = 0;
-    if (const int error = VolumeRange(element, minimum, maximum); error < 0) return error;
-    std::vector<snd_mixer_selem_channel_id_t> channels;
-    for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {
-        const auto id = static_cast<snd_mixer_selem_channel_id_t>(channel);
-        if (snd_mixer_selem_has_playback_channel(element, id)) channels.push_back(id);
-    }
-    if (channels.size() != levels.size()) return -EINVAL;
+    Volume volume;
+    if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
+    if (volume.channels.size() != levels.size()) return -EINVAL;
     for (const int64_t level : levels) {
-        if (level < minimum || level > maximum) return -ERANGE;
+        if (level < volume.minimum || level > volume.maximum) return -ERANGE;
     }
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-        if (const int error = snd_mixer_selem_set_playback_volume(element, channels[i], levels[i]);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        if (const int error = snd_mixer_selem_set_playback_volume(
+                volume.element, volume.channels[i], static_cast<long>(levels[i]));
             error < 0) {
             return error;
         }

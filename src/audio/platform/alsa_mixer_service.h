@@ -42,6 +42,9 @@ class AlsaMixerService final : public MixerService {
 
   private:
     struct OpenMixer;
+    // A line's element with its playback volume's raw range and channels.
+    struct Volume;
+    int32_t FindVolume(MixerHandle handle, uint32_t id, Volume& volume) const;
 
     std::string device_;
     std::map<MixerHandle, std::unique_ptr<OpenMixer>> open_;

@@ -87,28 +87,18 @@ AlsaSoundPlayer::~AlsaSoundPlayer() = default;
 int32_t AlsaSoundPlayer::Fail(const char* what, int error) {
     const std::string problem = std::string(what) + " (" + snd_strerror(error) + ")";
     std::fprintf(stderr, "%s: sound: %s\n", program_invocation_short_name, problem.c_str());
-    if (!failed_) problem_ = "the sound card " + problem;
-    failed_ = true;
     // The next presentation starts from a fresh open.
     pcm_.reset();
-    return 0;
+    return presentation_.Fail("the sound card " + problem);
 }
 
 int32_t AlsaSoundPlayer::Queue(const void* image, int32_t byteCount) {
-    const bool first = !presenting_;
-    if (first) {
-        presenting_ = true;
-        failed_ = false;
-        problem_.clear();
-        queued_ = {};
-        report_ = {};
-    }
-    if (failed_) return 0;
+    PresentationState& p = presentation_;
+    const bool first = p.Begin();
+    if (p.failed) return 0;
     const auto sound = DecodeWaveImage(image, byteCount);
     if (!sound || sound->sampleRate != static_cast<int32_t>(kRate) || sound->channels != 1) {
-        failed_ = true;
-        problem_ = "the sound is not 16-bit mono at 22,050 Hz";
-        return 0;
+        return p.Fail("the sound is not 16-bit mono at 22,050 Hz");
     }
     const auto frames = static_cast<snd_pcm_sframes_t>(sound->Frames());
     const auto deadline = Clock::now() + FramesTime(frames) + kGrace;
@@ -135,14 +125,14 @@ int32_t AlsaSoundPlayer::Queue(const void* image, int32_t byteCount) {
         const snd_pcm_sframes_t result = snd_pcm_writei(
             pcm, samples + written, static_cast<snd_pcm_uframes_t>(frames - written));
         if (result > 0) {
-            if (report_.firstFrameQueued == Clock::time_point{}) {
-                report_.firstFrameQueued = Clock::now();
+            if (p.report.firstFrameQueued == Clock::time_point{}) {
+                p.report.firstFrameQueued = Clock::now();
             }
             written += result;
         } else if (result == 0 || result == -EAGAIN) {
             snd_pcm_wait(pcm, 100);
         } else if (result == -EPIPE) {
-            ++report_.underruns;
+            ++p.report.underruns;
             if (const int error = snd_pcm_prepare(pcm); error < 0) {
                 return Fail("cannot recover from an underrun", error);
             }
@@ -158,14 +148,15 @@ int32_t AlsaSoundPlayer::Queue(const void* image, int32_t byteCount) {
             return Fail("cannot be written to", static_cast<int>(result));
         }
     }
-    queued_ += FramesTime(frames);
+    p.queued += FramesTime(frames);
     return 1;
 }
 
 int32_t AlsaSoundPlayer::Finish() {
-    if (!presenting_) return 0;
-    presenting_ = false;
-    if (failed_ || !pcm_) return 0;
+    PresentationState& p = presentation_;
+    if (!p.open) return 0;
+    p.open = false;
+    if (p.failed || !pcm_) return 0;
     snd_pcm_t* pcm = pcm_->handle.get();
     // A presentation shorter than the start threshold has not started yet.
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
@@ -189,10 +180,10 @@ int32_t AlsaSoundPlayer::Finish() {
         const auto nap = left > 100 ? FramesTime(left - 44) : std::chrono::microseconds(200);
         std::this_thread::sleep_for(std::min<Clock::duration>(nap, std::chrono::milliseconds(50)));
     }
-    if (report_.underruns > 0) {
+    if (p.report.underruns > 0) {
         std::fprintf(stderr, "%s: sound: %d underrun%s during a presentation, recovered\n",
-                     program_invocation_short_name, report_.underruns,
-                     report_.underruns == 1 ? "" : "s");
+                     program_invocation_short_name, p.report.underruns,
+                     p.report.underruns == 1 ? "" : "s");
     }
     return 1;
 }

@@ -5,7 +5,6 @@
 // appears, so the next image is written before the last one has run out. The end of a
 // presentation is the device running dry.
 
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -24,8 +23,8 @@ class AlsaSoundPlayer final : public SoundPlayer {
     // stderr.
     int32_t Queue(const void* image, int32_t byteCount) override;
     int32_t Finish() override;
-    std::string Problem() const override { return problem_; }
-    PresentationReport LastPresentation() const override { return report_; }
+    std::string Problem() const override { return presentation_.problem; }
+    PresentationReport LastPresentation() const override { return presentation_.report; }
 
   private:
     struct Pcm;
@@ -33,11 +32,7 @@ class AlsaSoundPlayer final : public SoundPlayer {
 
     std::string device_;
     std::unique_ptr<Pcm> pcm_;
-    bool presenting_ = false;
-    bool failed_ = false;
-    std::chrono::steady_clock::duration queued_{};
-    std::string problem_;
-    PresentationReport report_;
+    PresentationState presentation_;
 };
 
 }  // namespace zel

@@ -25,45 +25,37 @@ std::string Explain(int32_t result) {
 PulseSoundPlayer::PulseSoundPlayer(std::shared_ptr<PulseConnection> connection)
     : connection_(std::move(connection)) {}
 
-int32_t PulseSoundPlayer::Fail(const std::string& what) {
-    if (!failed_) problem_ = what;
-    failed_ = true;
-    return 0;
-}
-
 int32_t PulseSoundPlayer::Queue(const void* image, int32_t byteCount) {
-    if (!presenting_) {
-        presenting_ = true;
-        failed_ = false;
-        problem_.clear();
-        queued_ = {};
-        report_ = {};
-    }
-    if (!connection_) return Fail(Explain(-PA_ERR_CONNECTIONREFUSED));
+    PresentationState& p = presentation_;
+    p.Begin();
+    if (!connection_) return p.Fail(Explain(-PA_ERR_CONNECTIONREFUSED));
     // Normally opened by the start-up check already.
-    if (const int32_t opened = connection_->OpenStream(); opened != 0) return Fail(Explain(opened));
+    if (const int32_t opened = connection_->OpenStream(); opened != 0) {
+        return p.Fail(Explain(opened));
+    }
     const auto sound = DecodeWaveImage(image, byteCount);
     if (!sound || sound->sampleRate != 22050 || sound->channels != 1) {
-        return Fail("the sound is not 16-bit mono at 22,050 Hz");
+        return p.Fail("the sound is not 16-bit mono at 22,050 Hz");
     }
     const auto length = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(static_cast<double>(sound->Frames()) / 22050));
-    if (report_.firstFrameQueued == Clock::time_point{}) report_.firstFrameQueued = Clock::now();
+    if (p.report.firstFrameQueued == Clock::time_point{}) p.report.firstFrameQueued = Clock::now();
     const int32_t result = connection_->Write(sound->samples.data(), sound->samples.size(),
                                               Clock::now() + length + kGrace);
-    if (result != 0) return Fail(Explain(result));
-    queued_ += length;
+    if (result != 0) return p.Fail(Explain(result));
+    p.queued += length;
     return 1;
 }
 
 int32_t PulseSoundPlayer::Finish() {
-    if (!presenting_) return 0;
-    presenting_ = false;
+    PresentationState& p = presentation_;
+    if (!p.open) return 0;
+    p.open = false;
     if (!connection_) return 0;
-    const int32_t result = connection_->Drain(Clock::now() + queued_ + kGrace);
-    report_.underruns = connection_->Underflows();
-    if (result != 0) Fail(Explain(result));
-    return failed_ || queued_ == Clock::duration::zero() ? 0 : 1;
+    const int32_t result = connection_->Drain(Clock::now() + p.queued + kGrace);
+    p.report.underruns = connection_->Underflows();
+    if (result != 0) p.Fail(Explain(result));
+    return p.failed || p.queued == Clock::duration::zero() ? 0 : 1;
 }
 
 }  // namespace zel

@@ -5,7 +5,6 @@
 // first frame is heard and nothing this program does can open a gap in it. The end of a
 // presentation is the server's answer to a drain.
 
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -20,18 +19,12 @@ class PulseSoundPlayer final : public SoundPlayer {
 
     int32_t Queue(const void* image, int32_t byteCount) override;
     int32_t Finish() override;
-    std::string Problem() const override { return problem_; }
-    PresentationReport LastPresentation() const override { return report_; }
+    std::string Problem() const override { return presentation_.problem; }
+    PresentationReport LastPresentation() const override { return presentation_.report; }
 
   private:
-    int32_t Fail(const std::string& what);
-
     std::shared_ptr<PulseConnection> connection_;
-    bool presenting_ = false;
-    bool failed_ = false;
-    std::chrono::steady_clock::duration queued_{};
-    std::string problem_;
-    PresentationReport report_;
+    PresentationState presentation_;
 };
 
 }  // namespace zel

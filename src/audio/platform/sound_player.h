@@ -18,6 +18,30 @@ struct PresentationReport {
     std::chrono::steady_clock::time_point firstFrameQueued{};
 };
 
+// The presentation under way as a player keeps it: whether one is open, the first failure and
+// how much sound has been queued.
+struct PresentationState {
+    bool open = false;
+    bool failed = false;
+    std::chrono::steady_clock::duration queued{};
+    std::string problem;
+    PresentationReport report;
+
+    // Opens a presentation unless one is open; true when this call opened it.
+    bool Begin() {
+        if (open) return false;
+        *this = {};
+        open = true;
+        return true;
+    }
+    // Records a failure (the words of the first one stay) and gives a failed queue's result.
+    int32_t Fail(const std::string& what) {
+        if (!failed) problem = what;
+        failed = true;
+        return 0;
+    }
+};
+
 class SoundPlayer {
   public:
     virtual ~SoundPlayer() = default;
