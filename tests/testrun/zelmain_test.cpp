@@ -91,7 +91,7 @@ TEST(TrialCycle, EachTrialPlaysItsDrawsBetweenACurrentScreenAndThePrompt) {
     };
     // Draws, target first, levels, counts shown; answered A, which is right once, then wrong.
     const std::tuple<std::vector<float>, bool, int16_t, int16_t, const char*> trials[] = {
-        {{0.75f, 0.25f, 0.5f}, true, 28000, 24000, "0/0"},
+        {{0.75f, 525 * 0x1p-24f, 0.5f}, true, 31999, 24000, "0/0"},  // 31999.4993: not in single
         {{0.5f, 3.0f / 256, 1.0f / 256}, false, 31812, 31938, "1/1"},
         {{0.0f, 0.0f, 1.0f - 0x1p-24f}, false, 32000, 16000, "1/2"},
     };
