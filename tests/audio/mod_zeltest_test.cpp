@@ -121,10 +121,10 @@ TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
         {"no file: the defaults", std::nullopt, 32768, 4096},
         {"names in any case, in their section",
          "[Other]\nWave_volume=1\n[calibration]\nWAVE_VOLUME = 20000\n", 20000, 4096},
-        {"the first match wins",
-         "[Calibration]\nMaster_volume=&HFFFF\nMaster_volume=2\nWave_volume=&h10\n", 16, 65535},
+        {"the first match wins, after a byte-order mark",
+         "\xEF\xBB\xBF[Calibration]\nMaster_volume=&HFFFF\nMaster_volume=2\n", 32768, 65535},
         {"indented sections and keys are not continuations",
-         "[Other]\nx=1\n  [Calibration]\nWave_volume=3\n\tMaster_volume=&H2000\n", 3, 8192},
+         "[Other]\nx=1\n  [Calibration]\nWave_volume=&h3\n\tMaster_volume=&H2000\n", 3, 8192},
         {"a value is cut at 127 characters",
          "[Calibration]\nWave_volume=" + std::string(126, '0') + "7junk\n", 7, 4096},
         // The reader's line limit falls right before "Master_volume".
