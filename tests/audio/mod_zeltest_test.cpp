@@ -2,267 +2,247 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <fstream>
+#include <optional>
 
+#include "audio/platform/inih_profile_reader.h"
 #include "core/runtime_error.h"
 #include "fakes/fake_platform.h"
+#include "support/process.h"
 #include "synthesis/wave_image.h"
 
 namespace zel {
 namespace {
 
-using testing::FakeMixerService;
-using Op = FakeMixerService::Op;
+using testing::Log;
+using Op = testing::FakeMixerService::Op;
 
-constexpr const char* kNoCard =
+const std::string kNoCard =
     "notice [] Cannot identify multimedia sound card. Demonstration will continue without option "
     "to listen to audio output.";
-constexpr const char* kNoFormat =
+const std::string kNoFormat =
     "notice [] Sound card detected but does not appear to support 16-bit mono at 22.05 kHz. "
     "Demonstration will continue without option to listen to audio output.";
-constexpr const char* kNoMixer =
+const std::string kNoMixer =
     "notice [] Please set sound card volume to maximum using software supplied with sound card "
     "before running Parlowen";
-constexpr const char* kCannotSet =
+const std::string kCannotSet =
     "notice [] Unable to set volume. Please set sound card volume as required using software "
     "supplied with sound card before running Parlowen";
 
-// What the program ended with, thrown by the injected end so that nothing after it runs.
-struct Ended {
-    int status;
-};
+// The other sources muted, then master and wave set, each in this order; levels are 1000 + type.
+const Log kMuted{"set 4100 0", "set 4101 0", "set 4098 0", "set 4099 0", "set 3 0", "set 4102 0"};
+const Log kCalibrated{"set 4 4096", "set 4104 20000"};
+const Log kWrittenBack{"set 4100 5100", "set 4101 5101", "set 4098 5098", "set 4099 5099",
+                       "set 3 1003",    "set 4 1004",    "set 4104 5104", "set 4102 5102"};
 
-class ModZeltestTest : public ::testing::Test {
-  protected:
-    ModZeltestTest() { mixer.AddAllLines(); }
+Log operator+(Log first, const Log& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
 
-    std::vector<std::string> Entries(const std::string& prefix) const {
-        std::vector<std::string> found;
-        std::copy_if(log.begin(), log.end(), std::back_inserter(found),
-                     [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
-        return found;
+// The audio work on fakes of the card, with the real reader on a settings folder of its own. The
+// program's end throws its status, so that nothing after it runs.
+struct Rig {
+    explicit Rig(const std::optional<std::string>& settings = std::nullopt)
+        : audio({player, device, mixer, profile, notices}, folder.Path(),
+                [](int status) { throw status; }) {
+        if (settings) std::ofstream(SettingsPath(), std::ios::binary) << *settings;
     }
-    std::size_t Count(const std::string& prefix) const { return Entries(prefix).size(); }
-    std::vector<std::string> TakeLog() {
-        std::vector<std::string> taken;
-        taken.swap(log);
-        return taken;
-    }
+    std::string SettingsPath() const { return (folder.Path() / kSettingsFileName).string(); }
 
-    testing::Log log;
+    testing::TemporaryFolder folder{"zel-audio"};
+    Log log;
     testing::FakeNoticePresenter notices{log};
-    testing::FakeOutputDevice device{log};
-    testing::FakeSoundPlayer player{log};
-    FakeMixerService mixer{log};
-    testing::FakeProfileReader profile;
-    ModZeltest audio{AudioPlatform{player, device, mixer, profile, notices}, "/etc/zel",
-                     [](int status) { throw Ended{status}; }};
+    testing::FakeOutputDevice device;
+    testing::FakeSoundPlayer player;
+    testing::FakeMixerService mixer{log};
+    InihProfileReader profile;
+    ModZeltest audio;
 };
 
-TEST_F(ModZeltestTest, WorkingCardMutesSixLinesThenSetsCalibratedLevels) {
-    profile.values[{"Calibration", "Wave_volume"}] = "20000";
-    audio.InitialiseAudio();
-    EXPECT_EQ(audio.SoundAvailable(), kTrue);
-    EXPECT_EQ(Count("notice"), 0u);
-    EXPECT_EQ(Entries("set"),
-              (std::vector<std::string>{"set 4100 0", "set 4101 0", "set 4098 0", "set 4099 0",
-                                        "set 3 0", "set 4102 0", "set 4 4096", "set 4104 20000"}));
-    // The settings file is read before the card is examined, wave value first.
-    ASSERT_EQ(profile.calls.size(), 2u);
-    EXPECT_EQ(profile.calls[0].key, "Wave_volume");
-    EXPECT_EQ(profile.calls[0].defaultValue, "&H8000");
-    EXPECT_EQ(profile.calls[1].key, "Master_volume");
-    EXPECT_EQ(profile.calls[0].path, "/etc/zel/Zel_test.ini");
-    EXPECT_EQ(log.front(), "caps 0");
-}
-
-TEST_F(ModZeltestTest, NoDeviceGivesOneNoticeLeavesTheMixerAndPlaysNothing) {
-    device.result = -2;
-    audio.InitialiseAudio();
-    EXPECT_EQ(audio.SoundAvailable(), kFalse);
-    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"caps 0", kNoCard}));
-    EXPECT_EQ(audio.PlayWaveImage(MakeWaveImage()), 0);
-    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Silent);
-    audio.RestoreMixerLevels();
-    EXPECT_TRUE(log.empty()) << log.front();
-}
-
-TEST_F(ModZeltestTest, MissingFormatIsToldButTheMixerIsStillSetAndPlaybackStaysOff) {
-    device.formats = 0x20 | 0x80;
-    audio.InitialiseAudio();
-    EXPECT_EQ(audio.SoundAvailable(), kFalse);
-    EXPECT_EQ(Entries("notice"), std::vector<std::string>{kNoFormat});
-    EXPECT_EQ(Count("set"), 8u);
-    EXPECT_LT(std::find(log.begin(), log.end(), kNoFormat) - log.begin(),
-              std::find(log.begin(), log.end(), "set 4100 0") - log.begin());
-    EXPECT_EQ(audio.PlayWaveImage(MakeWaveImage()), 0);
-    EXPECT_EQ(Count("play"), 0u);
-}
-
-TEST_F(ModZeltestTest, UnreadableSpeakersOrWaveOutLeavesTheMixerUntouched) {
-    for (const uint32_t type : {component::kSpeakers, component::kWaveOut}) {
-        testing::Log caseLog;
-        testing::FakeNoticePresenter caseNotices(caseLog);
-        testing::FakeOutputDevice caseDevice(caseLog);
-        FakeMixerService caseMixer(caseLog);
-        caseMixer.AddAllLines();
-        caseMixer.Fail(Op::GetControlValue, 1, type);
-        ModZeltest caseAudio({player, caseDevice, caseMixer, profile, caseNotices}, "/etc");
-        caseAudio.InitialiseAudio();
-        EXPECT_EQ(caseAudio.SoundAvailable(), kTrue);
-        // Both lines are read even when the first fails.
-        EXPECT_EQ(caseLog,
-                  (std::vector<std::string>{
-                      "caps 0", type == component::kSpeakers ? "get 4104" : "get 4", kNoMixer}));
-        caseAudio.RestoreMixerLevels();
-        EXPECT_EQ(caseLog.size(), 3u) << "nothing was saved, so nothing is written back";
+TEST(ModZeltest, StartUpSetsTheMixerFoundAndWritesBackOnlyWhatItRead) {
+    using component::kMicrophone, component::kSpeakers, component::kWaveOut;
+    struct Row {
+        const char* what;
+        std::optional<uint32_t> formats;  // none: no device
+        std::map<std::pair<Op, uint32_t>, int32_t> failures;
+        Log startUp, writeBack;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"working card", kWaveFormat2M16, {}, kMuted + kCalibrated, kWrittenBack},
+        {"no device", std::nullopt, {}, {kNoCard}, {}},
+        // The mixer is the user's even when the format is missing.
+        {"missing format", 0x20 | 0x80, {}, Log{kNoFormat} + kMuted + kCalibrated, kWrittenBack},
+        {"speakers unreadable", kWaveFormat2M16, {{{Op::Get, kSpeakers}, 1}}, {kNoMixer}, {}},
+        {"wave output unreadable", kWaveFormat2M16, {{{Op::Get, kWaveOut}, 1}}, {kNoMixer}, {}},
+        {"wave output cannot be set", kWaveFormat2M16, {{{Op::Set, kWaveOut}, 3}},
+         kMuted + Log{"set 4 4096", kCannotSet}, kWrittenBack},
+        {"both sets fail", kWaveFormat2M16, {{{Op::Set, kSpeakers}, 3}, {{Op::Set, kWaveOut}, 3}},
+         kMuted + Log{kCannotSet}, kWrittenBack},
+        // The microphone could be set, but a level never read could not be put back.
+        {"lines missing or unreadable", kWaveFormat2M16,
+         {{{Op::Line, component::kTelephone}, 1}, {{Op::Line, component::kLine}, 1},
+          {{Op::Get, kMicrophone}, 1}},
+         Log{"set 4100 0", "set 4101 0", "set 3 0"} + kCalibrated,
+         {"set 4100 5100", "set 4101 5101", "set 3 1003", "set 4 1004", "set 4104 5104"}},
+        {"close fails after the read", kWaveFormat2M16, {{{Op::Close, kMicrophone}, 8}},
+         kMuted + kCalibrated, kWrittenBack},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Rig rig("[Calibration]\nWave_volume=20000\n");
+        rig.device.formats = row.formats;
+        rig.mixer.failures = row.failures;
+        rig.audio.InitialiseAudio();
+        EXPECT_EQ(rig.log, row.startUp);
+        const bool sound = row.formats == kWaveFormat2M16;
+        EXPECT_EQ(rig.audio.PlayWaveImage(MakeWaveImage()), sound ? 1 : 0);
+        EXPECT_EQ(rig.audio.EndPresentation(),
+                  sound ? PresentationEnd::Played : PresentationEnd::Silent);
+        // What was read goes back, whatever can be set now, and only once: every way out calls it.
+        rig.log.clear();
+        rig.mixer.failures.clear();
+        rig.audio.RestoreMixerLevels();
+        rig.audio.RestoreMixerLevels();
+        EXPECT_EQ(rig.log, row.writeBack);
     }
 }
 
-TEST_F(ModZeltestTest, BothCalibratedSetsFailingGiveOneNoticeAndTheRestStays) {
-    mixer.Fail(Op::SetControlValue, 3, component::kSpeakers);
-    mixer.Fail(Op::SetControlValue, 3, component::kWaveOut);
-    audio.InitialiseAudio();
-    EXPECT_EQ(Entries("notice"), std::vector<std::string>{kCannotSet});
-    EXPECT_EQ(Count("set"), 6u);
-    EXPECT_EQ(log.back(), kCannotSet);
-}
-
-TEST_F(ModZeltestTest, OneCalibratedSetFailingStillGivesTheNotice) {
-    mixer.Fail(Op::SetControlValue, 3, component::kWaveOut);
-    audio.InitialiseAudio();
-    EXPECT_EQ(Entries("notice"), std::vector<std::string>{kCannotSet});
-    EXPECT_EQ(mixer.lines[component::kSpeakers].level, 4096);
-}
-
-TEST_F(ModZeltestTest, WriteBackRestoresEveryLineInOrderOnceOnly) {
-    audio.InitialiseAudio();
-    TakeLog();
-    audio.RestoreMixerLevels();
-    EXPECT_EQ(Entries("set"),
-              (std::vector<std::string>{"set 4100 5100", "set 4101 5101", "set 4098 5098",
-                                        "set 4099 5099", "set 3 1003", "set 4 1004",
-                                        "set 4104 5104", "set 4102 5102"}));
-    TakeLog();
-    audio.RestoreMixerLevels();
-    EXPECT_TRUE(log.empty());
-}
-
-TEST_F(ModZeltestTest, LinesNotReadAreNeitherMutedNorWrittenBack) {
-    mixer.lines.erase(component::kTelephone);
-    mixer.lines.erase(component::kLine);
-    // The microphone exists and could be set, but its level cannot be read.
-    mixer.Fail(Op::GetControlValue, 1, component::kMicrophone);
-    audio.InitialiseAudio();
-    EXPECT_EQ(Count("notice"), 0u);
-    EXPECT_EQ(Count("set"), 5u);
-    EXPECT_EQ(Count("set 4099"), 0u);
-    TakeLog();
-    audio.RestoreMixerLevels();
-    EXPECT_EQ(Count("set"), 5u);
-    EXPECT_EQ(Count("set 4102") + Count("set 4098") + Count("set 4099"), 0u);
-}
-
-TEST_F(ModZeltestTest, LevelReadBeforeAFailingCloseIsGenuineAndWrittenBack) {
-    // Only the microphone's close fails: its level was delivered all the same.
-    mixer.lines[component::kMicrophone].level = 321;
-    mixer.Fail(Op::Close, 8, component::kMicrophone);
-    audio.InitialiseAudio();
-    TakeLog();
-    audio.RestoreMixerLevels();
-    EXPECT_EQ(Count("set 4099 321"), 1u);
-}
-
-TEST_F(ModZeltestTest, SettingsFileThatCannotBeReadIsToldOnceAndDefaultsAreUsed) {
-    profile.problem = "Is a directory";
-    audio.InitialiseAudio();
-    ASSERT_EQ(Count("notice"), 1u);
-    EXPECT_EQ(Entries("notice")[0],
-              "notice [] Cannot read the settings file /etc/zel/Zel_test.ini (Is a directory). "
-              "The built-in calibration levels are used.");
-    EXPECT_EQ(audio.WaveVolumeSetting(), 32768);
-    EXPECT_EQ(audio.MasterVolumeSetting(), 4096);
-}
-
-TEST_F(ModZeltestTest, BadSettingStopsStartUpBeforeTheCardIsExamined) {
-    profile.values[{"Calibration", "Master_volume"}] = "loud";
-    try {
-        audio.InitialiseAudio();
-        FAIL() << "no error";
-    } catch (const RuntimeError& error) {
-        EXPECT_EQ(error.Kind(), ErrorKind::TypeMismatch);
-        const std::string text = error.what();
-        EXPECT_NE(text.find("/etc/zel/Zel_test.ini"), std::string::npos) << text;
-        EXPECT_NE(text.find("Master_volume"), std::string::npos) << text;
-        EXPECT_NE(text.find("\"loud\""), std::string::npos) << text;
+TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
+    struct Row {
+        const char* what;
+        std::optional<std::string> file;
+        int32_t wave, master;
+    };
+    const Row rows[] = {
+        {"no file: the defaults", std::nullopt, 32768, 4096},
+        {"names in any case, in their section",
+         "[Other]\nWave_volume=1\n[calibration]\nWAVE_VOLUME = 20000\n", 20000, 4096},
+        {"the first match wins, after a byte-order mark",
+         "\xEF\xBB\xBF[Calibration]\nMaster_volume=&HFFFF\nMaster_volume=2\n", 32768, 65535},
+        {"indented sections and keys are not continuations",
+         "[Other]\nx=1\n  [Calibration]\nWave_volume=&h3\n\tMaster_volume=&H2000\n", 3, 8192},
+        {"a value is cut at 127 characters",
+         "[Calibration]\nWave_volume=" + std::string(126, '0') + "7junk\n", 7, 4096},
+        // The reader's line limit falls right before "Master_volume".
+        {"a long line's tail is not a line",
+         "[Calibration]\nOther=" + std::string(193, 'x') + "Master_volume=7\n", 32768, 4096},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Rig rig(row.file);
+        rig.audio.InitialiseAudio();
+        EXPECT_EQ(rig.audio.WaveVolumeSetting(), row.wave);
+        EXPECT_EQ(rig.audio.MasterVolumeSetting(), row.master);
+        EXPECT_EQ(rig.log.at(0), "set 4100 0") << "no notice";
     }
-    EXPECT_TRUE(log.empty());
 }
 
-TEST_F(ModZeltestTest, PlaysAnExactCopyOfTheWholeImageAndLeavesItUnchanged) {
-    audio.InitialiseAudio();
-    WaveImage image = MakeWaveImage();
-    for (int32_t i = 1; i <= image.Upper(); ++i) {
-        image.At(i, "test") = static_cast<int16_t>(i * 7);
-    }
-    const WaveImage before = image;
-    player.result = 5;
-    EXPECT_EQ(audio.PlayWaveImage(image), 5);
-    EXPECT_EQ(image, before);
-    ASSERT_EQ(player.played.size(), 1u);
-    ASSERT_EQ(player.played[0].size(), 65532u);
-    EXPECT_EQ(0, std::memcmp(player.played[0].data(), image.Data(), 65532));
-    player.result = 0;
-    EXPECT_EQ(audio.PlayWaveImage(image), 0);
-    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Played);
-    player.finished = 0;
-    player.problem = "the sound server went away (Connection terminated)";
-    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Failed);
-    EXPECT_EQ(log.back(),
-              "notice [] The trial could not be played: the sound server went away (Connection "
-              "terminated). It was not counted; the run has ended with the counts so far.");
-}
-
-TEST_F(ModZeltestTest, ImagesUpTo65534BytesPlayAndLargerOnesStopTheProgram) {
-    audio.InitialiseAudio();
-    EXPECT_EQ(audio.PlayWaveImage(WaveImage(1, 32767)), 1);
-    EXPECT_EQ(player.played.back().size(), 65534u);
-    // From a lower index of 0 the image still starts at element 1.
-    WaveImage fromZero(0, 10);
-    fromZero.At(1, "test") = 0x0102;
-    EXPECT_EQ(audio.PlayWaveImage(fromZero), 1);
-    EXPECT_EQ(player.played.back(),
-              (std::vector<uint8_t>{2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    TakeLog();
-
-    try {
-        audio.PlayWaveImage(WaveImage(1, 32768));
-        FAIL() << "the program went on";
-    } catch (const Ended& ended) {
-        EXPECT_EQ(ended.status, 1);
-    }
-    // Critical notice first, then the write-back, and nothing is played.
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log[0], "critical Attempt to play more than 64k waveform from memory");
-    EXPECT_EQ(Count("set"), 8u);
-    EXPECT_EQ(Count("play"), 0u);
-    // The write-back happened once; the exit path calling it again changes nothing.
-    TakeLog();
-    audio.RestoreMixerLevels();
-    EXPECT_TRUE(log.empty());
-}
-
-TEST_F(ModZeltestTest, ImageWithoutElementOneIsASubscriptError) {
-    audio.InitialiseAudio();
-    for (const auto& [lower, upper] : {std::pair{2, 100}, std::pair{-5, 0}, std::pair{-5, -1}}) {
+TEST(ModZeltest, BadSettingStopsBeforeTheCardIsExaminedNamingFileKeyAndText) {
+    const std::pair<std::string, ErrorKind> rows[] = {
+        {"", ErrorKind::TypeMismatch},        {"twenty", ErrorKind::TypeMismatch},
+        {"1.5", ErrorKind::TypeMismatch},     {"2147483648", ErrorKind::Overflow},
+        {"-2147483649", ErrorKind::Overflow}, {"&H100000000", ErrorKind::Overflow},
+    };
+    for (const auto& [value, kind] : rows) {
+        SCOPED_TRACE(value);
+        // The master value is bad as well: the wave value is read first.
+        Rig rig("[Calibration]\nMaster_volume=x\nWave_volume=" + value + "\n");
         try {
-            audio.PlayWaveImage(WaveImage(lower, upper));
-            FAIL() << lower << ".." << upper;
+            rig.audio.InitialiseAudio();
+            ADD_FAILURE() << "accepted";
         } catch (const RuntimeError& error) {
-            EXPECT_EQ(error.Kind(), ErrorKind::SubscriptOutOfRange);
+            EXPECT_EQ(error.Kind(), kind);
+            const std::string named = rig.SettingsPath() + ", key Wave_volume: \"" + value + "\"";
+            EXPECT_NE(std::string(error.what()).find(named), std::string::npos) << error.what();
         }
+        EXPECT_TRUE(rig.log.empty());
     }
-    EXPECT_TRUE(player.played.empty());
+}
+
+TEST(ModZeltest, UnreadableSettingsFileIsToldOnceBeforeTheCardAndTheDefaultsAreUsed) {
+    Rig rig;
+    std::filesystem::create_directory(rig.SettingsPath());
+    rig.audio.InitialiseAudio();
+    const Log told{"notice [] Cannot read the settings file " + rig.SettingsPath() +
+                   " (Is a directory). The built-in calibration levels are used."};
+    EXPECT_EQ(rig.log, (told + kMuted + Log{"set 4 4096", "set 4104 32768"}));
+}
+
+TEST(ModZeltest, PlaysAnExactCopyAndTellsOrStopsOnWhatItCannotPlay) {
+    Rig rig;
+    rig.audio.InitialiseAudio();
+    WaveImage image(1, 32767);
+    for (int32_t i = 1; i <= image.Upper(); ++i) image.At(i, "test") = static_cast<int16_t>(i * 7);
+    const WaveImage before = image;
+    EXPECT_EQ(rig.audio.PlayWaveImage(image), 1);
+    EXPECT_EQ(image, before);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(image.Data());
+    EXPECT_EQ(rig.player.played.at(0), std::vector<uint8_t>(bytes, bytes + 65534));
+    // Played from element 1: an image without it is a subscript error.
+    for (const auto& [lower, upper] : {std::pair{2, 100}, std::pair{-5, 0}, std::pair{-5, -1}}) {
+        EXPECT_THROW(rig.audio.PlayWaveImage(WaveImage(lower, upper)), RuntimeError);
+    }
+
+    rig.log.clear();
+    rig.player.problem = "the sound server went away";
+    EXPECT_EQ(rig.audio.EndPresentation(), PresentationEnd::Failed);
+    EXPECT_EQ(rig.log, Log{"notice [] The trial could not be played: the sound server went away. "
+                           "It was not counted; the run has ended with the counts so far."});
+
+    rig.log.clear();
+    try {
+        rig.audio.PlayWaveImage(WaveImage(1, 32768));
+        ADD_FAILURE() << "the program went on";
+    } catch (int status) {
+        EXPECT_EQ(status, 1);
+    }
+    EXPECT_EQ(rig.log,
+              Log{"critical Attempt to play more than 64k waveform from memory"} + kWrittenBack);
+    EXPECT_EQ(rig.player.played.size(), 1u);
+}
+
+// What the start-up and the write-back rely on: a failing step's result comes back unchanged,
+// a level not read is 0, only a failing close says the level was read, and the mixer is closed on
+// every path.
+TEST(MixerApi, PassesResultsThroughAndAlwaysClosesTheMixer) {
+    using namespace stage;
+    constexpr uint32_t kLine = component::kSpeakers;
+    struct Row {
+        std::map<std::pair<Op, uint32_t>, int32_t> failures;
+        int32_t get, stage, level, set;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {{},                                                 0,  kNone,     1004, 0},
+        {{{{Op::Open, 0}, 71}},                              71, kOpen,     0,    71},
+        // A missing line.
+        {{{{Op::Line, kLine}, 72}},                          72, kLineInfo, 0,    72},
+        {{{{Op::Get, kLine}, 73}},                           73, kGetValue, 0,    0},
+        {{{{Op::Set, kLine}, 74}},                           0,  kNone,     1004, 74},
+        {{{{Op::Close, kLine}, 75}},                         75, kClose,    1004, 75},
+        // A failing close hides nothing.
+        {{{{Op::Get, kLine}, 73}, {{Op::Close, kLine}, 75}}, 73, kGetValue, 0,    75},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        Log log;
+        testing::FakeMixerService mixer(log);
+        mixer.failures = row.failures;
+        MixerApi api(mixer);
+        int32_t level = -7, minimum = -7, maximum = -7, step = -7;
+        ChannelLevels channels;
+        EXPECT_EQ(api.GetMixerVolume(0, kLine, level, minimum, maximum, step, &channels), row.get);
+        EXPECT_EQ(step, row.stage);
+        EXPECT_EQ(level, row.level);
+        EXPECT_EQ(api.SetMixerVolume(0, kLine, 5, step), row.set);
+        EXPECT_EQ(api.SetMixerChannels(0, kLine, {5}, step), row.set);
+        EXPECT_TRUE(mixer.open.empty());
+    }
 }
 
 }  // namespace
