@@ -1,8 +1,8 @@
 #pragma once
 
-// A private sound server for tests and the benchmark: PulseAudio, or PipeWire with its PulseAudio
-// front end, each with a null sink "testsink" at 22,050 Hz, mono, 16-bit, whose monitor can be
-// recorded. Clients reach either one the same way, and nothing else.
+// A private sound server for tests and the benchmark: PulseAudio, or PipeWire with pipewire-pulse,
+// wireplumber and a D-Bus of its own, each with a null sink "testsink" at 22,050 Hz, mono, 16-bit,
+// whose monitor can be recorded. Clients reach either one the same way, and nothing else.
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -35,26 +35,26 @@ class TestSoundServer {
     // take clients within 30 s. Every process it starts ends with it.
     explicit TestSoundServer(ServerKind kind = ServerKind::PulseAudio,
                              GraphRate rate = GraphRate::Rate22050) {
-        const std::string dir = Folder().string(), run = dir + "/run", config = dir + "/config/";
+        const std::string dir = Folder().string(), run = dir + "/run",
+                          socket = run + "/pulse/native";
         for (const char* sub :
              {"/home", "/run/pulse", "/config/pipewire/pipewire.conf.d",
               "/config/wireplumber/main.lua.d", "/config/wireplumber/bluetooth.lua.d"})
             std::filesystem::create_directories(dir + sub);
         std::ofstream(dir + "/client.conf") << "autospawn = no\n";
-        // Nothing may lead a client or server to the user's servers, session bus, display or
-        // configuration. Without our dbus-daemon (PulseAudio) the bus address leads nowhere.
-        for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                                 "PIPEWIRE_REMOTE", "PIPEWIRE_CONFIG_DIR", "WIREPLUMBER_CONFIG_DIR",
-                                 "PULSE_RUNTIME_PATH", "DISPLAY", "WAYLAND_DISPLAY"})
+        // Nothing may lead a client or server to the user's servers, session bus, display, files
+        // or settings. Without our dbus-daemon (PulseAudio) the bus address leads nowhere.
+        for (const char* name :
+             {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "PIPEWIRE_RUNTIME_DIR",
+              "PIPEWIRE_REMOTE", "PIPEWIRE_CONFIG_DIR", "WIREPLUMBER_CONFIG_DIR",
+              "PULSE_RUNTIME_PATH", "DISPLAY", "WAYLAND_DISPLAY"})
             unsetenv(name);
-        const std::string socket = run + "/pulse/native";
         const auto set = [](const char* name, const std::string& value) {
             setenv(name, value.c_str(), 1);
         };
         set("HOME", dir + "/home");
         set("XDG_RUNTIME_DIR", run);
-        set("XDG_CONFIG_HOME", config);
-        set("PIPEWIRE_RUNTIME_DIR", run);
+        set("XDG_CONFIG_HOME", dir + "/config");
         set("PULSE_SERVER", "unix:" + socket);
         set("PULSE_CLIENTCONFIG", dir + "/client.conf");
         set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + run + "/bus");
@@ -72,20 +72,20 @@ class TestSoundServer {
             return;
         }
         if (rate == GraphRate::Rate22050) {
-            std::ofstream(config + "pipewire/pipewire.conf.d/zel-rate.conf")
+            std::ofstream(dir + "/config/pipewire/pipewire.conf.d/zel-rate.conf")
                 << "context.properties = { default.clock.rate = 22050 "
                    "default.clock.allowed-rates = [ 22050 44100 48000 ] }\n";
         }
         // Our wireplumber must leave the machine's sound cards and cameras alone: their
         // reservation runs on the user's bus, not on ours. Bluetooth would need logind. The files
         // sort after the packaged 50-*-config.lua and before 90-enable-all.lua, which reads them.
-        std::ofstream(config + "wireplumber/main.lua.d/51-zel.lua")
+        std::ofstream(dir + "/config/wireplumber/main.lua.d/51-zel.lua")
             << "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
                "libcamera_monitor.enabled = false\n";
-        std::ofstream(config + "wireplumber/bluetooth.lua.d/51-zel.lua")
+        std::ofstream(dir + "/config/wireplumber/bluetooth.lua.d/51-zel.lua")
             << "bluez_monitor.enabled = false\n";
         Start({"dbus-daemon", "--session",
-               "--address=unix:path=" + QString::fromStdString(run) + "/bus", "--nofork",
+               "--address=" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "--nofork",
                "--nopidfile"});
         WaitFor("the D-Bus socket", [&] { return Accepts(run + "/bus"); });
         Start({"pipewire"});
@@ -107,10 +107,10 @@ class TestSoundServer {
     static bool Available(ServerKind kind, std::string& why) {
         why.clear();
         for (const QString& program :
-             QStringList{"pactl", "parec"} +
-                 (kind == ServerKind::PulseAudio
-                      ? QStringList{"pulseaudio"}
-                      : QStringList{"dbus-daemon", "pipewire", "wireplumber", "pipewire-pulse"})) {
+             QString(kind == ServerKind::PulseAudio
+                         ? "pactl parec pulseaudio"
+                         : "pactl parec dbus-daemon pipewire wireplumber pipewire-pulse")
+                 .split(' ')) {
             if (QStandardPaths::findExecutable(program).isEmpty())
                 why += (why.empty() ? "not installed: " : ", ") + program.toStdString();
         }
@@ -126,25 +126,26 @@ class TestSoundServer {
     void StartRecording() {
         // A recorder that asked for little latency would make PipeWire run the whole graph in
         // small blocks, which the program alone does not ask for.
-        recorder_ =
+        children_.push_back(
             testing::Start({"parec", "--raw", "--format=s16le", "--channels=1", "--rate=22050",
                             "-d", "testsink.monitor", "--latency-msec=100"},
-                           folder_.filePath("recording.raw"), folder_.filePath("parec.log"));
-        WaitFor("the recorder", [&] { return Recorded() >= 22050; });
+                           Recording(), folder_.filePath("parec.log")));
+        WaitFor("the recorder", [&] { return QFileInfo(Recording()).size() >= 22050; });
     }
     // Every sample recorded, up to half a second after this call: the last sound has arrived.
     std::vector<int16_t> StopRecording() {
-        const qint64 before = Recorded();
-        WaitFor("the end of the recording", [&] { return Recorded() >= before + 22050; });
-        recorder_.reset();
-        const std::string bytes = ReadFile(folder_.filePath("recording.raw"));
+        const qint64 before = QFileInfo(Recording()).size();
+        WaitFor("the end of the recording",
+                [&] { return QFileInfo(Recording()).size() >= before + 22050; });
+        children_.pop_back();
+        const std::string bytes = ReadFile(Recording());
         std::vector<int16_t> samples(bytes.size() / 2);
         std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
         return samples;
     }
 
     // Ends the process that owns the clients' socket at once, as a crash would.
-    void Kill() const { ::kill(static_cast<pid_t>(servers_.back()->processId()), SIGKILL); }
+    void Kill() const { ::kill(static_cast<pid_t>(owner_->processId()), SIGKILL); }
 
   private:
     static bool Accepts(const std::string& path) {
@@ -158,18 +159,15 @@ class TestSoundServer {
     }
     void Start(const QStringList& argv) {
         const QString log = folder_.filePath(argv.first() + ".log");
-        servers_.push_back(testing::Start(argv, log, log));
+        owner_ = children_.emplace_back(testing::Start(argv, log, log)).get();
     }
-    qint64 Recorded() const {
-        if (recorder_->waitForFinished(0)) Fail("the recorder ended");
-        return QFileInfo(folder_.filePath("recording.raw")).size();
-    }
-    // Polls `ready`; fails when a server ends, or after 30 s.
+    QString Recording() const { return folder_.filePath("recording.raw"); }
+    // Polls `ready`; fails when a child ends, or after 30 s.
     void WaitFor(const std::string& what, const std::function<bool()>& ready) const {
         std::string ended;
         const bool ok = testing::WaitFor([&] {
-            for (const auto& server : servers_) {
-                if (server->waitForFinished(0)) ended = server->program().toStdString() + " ended";
+            for (const auto& child : children_) {
+                if (child->waitForFinished(0)) ended = child->program().toStdString() + " ended";
             }
             return !ended.empty() || ready();
         });
@@ -183,9 +181,8 @@ class TestSoundServer {
     }
 
     QTemporaryDir folder_;
-    std::vector<std::unique_ptr<Child>>
-        servers_;  // in start order; the last one owns the clients' socket
-    std::unique_ptr<Child> recorder_;
+    std::vector<std::unique_ptr<Child>> children_;  // the servers in start order, the recorder
+    Child* owner_ = nullptr;                        // the server that owns the clients' socket
 };
 
 // Where `part` occurs in `whole` from `from` on, or npos.
