@@ -167,7 +167,6 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
         std::printf("skipped: %s\n", why.c_str());
         return true;
     }
-    server->UseInThisProcess();
     // Full scale: the samples pass unchanged.
     std::ofstream(server->Folder() / "Zel_test.ini")
         << "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\n";
@@ -185,11 +184,9 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
     zel::Zelmain test(window, measuring, shell, random);
     test.Form_Load();
 
-    std::vector<std::unique_ptr<zel::testing::ChildProcess>> load;
+    std::vector<std::unique_ptr<zel::testing::Child>> load;
     for (unsigned i = 0; busy && i < cores; ++i) {
-        load.push_back(std::make_unique<zel::testing::ChildProcess>(std::vector<std::string>{"yes"},
-                                                                    zel::testing::Environment{},
-                                                                    "/dev/null", "/dev/null"));
+        load.push_back(zel::testing::Start({"yes"}, QProcess::nullDevice()));
     }
     std::vector<double> toFirstFrame, wall;
     for (int trial = 1; trial <= trials; ++trial) {
@@ -199,7 +196,7 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
         const auto queued = measuring.endings.back().report.firstFrameQueued;
         if (queued != Clock::time_point{}) toFirstFrame.push_back(Milliseconds(queued - start));
     }
-    for (auto& child : load) child->Stop();
+    load.clear();
     audio.RestoreMixerLevels();
     const std::vector<int16_t> recording = server->StopRecording();
 

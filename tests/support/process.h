@@ -1,67 +1,68 @@
 #pragma once
 
-// Starting helper programs for the tests: with an environment of their own, output into files,
-// and killed when the test process dies.
+// Programs the tests start, through QProcess, whose waits need no event loop.
 
-#include <sys/types.h>
+#include <signal.h>
+#include <sys/prctl.h>
 
-#include <chrono>
-#include <filesystem>
-#include <map>
-#include <optional>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace zel::testing {
 
-using Environment = std::map<std::string, std::string>;
-
-// A fresh temporary folder, removed with everything in it when the object goes.
-class TemporaryFolder {
-  public:
-    explicit TemporaryFolder(const std::string& prefix);
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
+// A started program, killed when it goes.
+struct Child : QProcess {
+    ~Child() override {
+        kill();
+        waitForFinished();
+    }
 };
 
-class ChildProcess {
-  public:
-    // Starts `argv` (argv[0] found on PATH) with the current environment changed by `changes`
-    // (an empty value removes the variable), stdout and stderr into the given files. Throws
-    // std::runtime_error when it cannot start.
-    ChildProcess(const std::vector<std::string>& argv, const Environment& changes,
-                 const std::filesystem::path& out, const std::filesystem::path& err);
-    // Kills the process if it still runs.
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+// Starts argv[0] (found on PATH) with stdout and stderr into the files named, or into pipes. A
+// test that dies takes the child with it: a server left running would outlive its folder.
+inline std::unique_ptr<Child> Start(const QStringList& argv, const QString& out = {},
+                                    const QString& err = {}) {
+    auto child = std::make_unique<Child>();
+    child->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    if (!out.isEmpty()) child->setStandardOutputFile(out);
+    if (!err.isEmpty()) child->setStandardErrorFile(err);
+    child->start(argv.first(), argv.mid(1));
+    return child;
+}
 
-    pid_t Pid() const { return pid_; }
-    void Signal(int signal) const;
-    // The exit status (128+N when killed by signal N), or nothing if it did not end in time.
-    std::optional<int> Wait(std::chrono::milliseconds timeout);
-    // Asks politely, then kills; returns the status.
-    int Stop(std::chrono::milliseconds grace = std::chrono::milliseconds(3000));
+// The status as a shell gives it (128+N: ended by signal N); -1 when not ended within 30 s.
+inline int Status(QProcess& child) {
+    if (!child.waitForFinished(30'000)) return -1;
+    return child.exitCode() + (child.exitStatus() == QProcess::CrashExit ? 128 : 0);
+}
 
-  private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
-
-std::string ReadFile(const std::filesystem::path& path);
-
-// Runs a program to its end (at most `timeout`) and returns its status, stdout and stderr.
 struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
+    int status;
+    std::string out, err;
 };
-Outcome RunProgram(const std::vector<std::string>& argv, const Environment& changes,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(120));
+inline Outcome Run(const QStringList& argv) {
+    const auto child = Start(argv);
+    const int status = Status(*child);
+    return {status, child->readAllStandardOutput().toStdString(),
+            child->readAllStandardError().toStdString()};
+}
+
+inline std::string ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "";
+}
+
+// Polls `ready` until it holds; false when it does not within 30 s.
+inline bool WaitFor(const std::function<bool()>& ready) {
+    for (const QDeadlineTimer deadline(30'000); !ready(); QThread::msleep(10)) {
+        if (deadline.hasExpired()) return false;
+    }
+    return true;
+}
 
 }  // namespace zel::testing

@@ -1,13 +1,22 @@
 #pragma once
 
-// A private sound server for tests and the benchmark: PulseAudio, or PipeWire with its
-// PulseAudio front end, each with a null sink at 22,050 Hz, mono, 16-bit, whose monitor can be
-// recorded, in its own temporary folder. Clients reach either one the same way.
+// A private sound server for tests and the benchmark: PulseAudio, or PipeWire with pipewire-pulse,
+// wireplumber and a D-Bus of its own, each with a null sink "testsink" at 22,050 Hz, mono, 16-bit,
+// whose monitor can be recorded. Clients reach either one the same way, and nothing else.
 
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <vector>
 
 #include "support/process.h"
@@ -21,60 +30,169 @@ enum class GraphRate { Rate22050, Default };
 
 class TestSoundServer {
   public:
-    // Starts the server and waits until it takes clients and plays into the null sink by
-    // default; throws std::runtime_error (with the servers' logs) when it does not within 20 s.
+    // Starts the server in a folder of its own and points this process's environment, which the
+    // programs it starts inherit, at it. Throws, with the servers' logs, when the server does not
+    // take clients within 30 s. Every process it starts ends with it.
     explicit TestSoundServer(ServerKind kind = ServerKind::PulseAudio,
-                             GraphRate rate = GraphRate::Rate22050);
-    // Stops every process it started, newest first.
-    ~TestSoundServer();
+                             GraphRate rate = GraphRate::Rate22050) {
+        const std::string dir = Folder().string(), run = dir + "/run",
+                          socket = run + "/pulse/native";
+        for (const char* sub :
+             {"/home", "/run/pulse", "/config/pipewire/pipewire.conf.d",
+              "/config/wireplumber/main.lua.d", "/config/wireplumber/bluetooth.lua.d"})
+            std::filesystem::create_directories(dir + sub);
+        std::ofstream(dir + "/client.conf") << "autospawn = no\n";
+        // Nothing may lead a client or server to the user's servers, session bus, display, files
+        // or settings. Without our dbus-daemon (PulseAudio) the bus address leads nowhere.
+        for (const char* name :
+             {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "PIPEWIRE_RUNTIME_DIR",
+              "PIPEWIRE_REMOTE", "PIPEWIRE_CONFIG_DIR", "WIREPLUMBER_CONFIG_DIR",
+              "PULSE_RUNTIME_PATH", "DISPLAY", "WAYLAND_DISPLAY"})
+            unsetenv(name);
+        const auto set = [](const char* name, const std::string& value) {
+            setenv(name, value.c_str(), 1);
+        };
+        set("HOME", dir + "/home");
+        set("XDG_RUNTIME_DIR", run);
+        set("XDG_CONFIG_HOME", dir + "/config");
+        set("PULSE_SERVER", "unix:" + socket);
+        set("PULSE_CLIENTCONFIG", dir + "/client.conf");
+        set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + run + "/bus");
 
-    // Whether this machine has the programs for `kind`; `why` says what is missing.
-    static bool Available(ServerKind kind, std::string& why);
-    // The server's name for messages ("PulseAudio", "PipeWire").
-    static const char* Name(ServerKind kind);
-    const char* Name() const { return Name(kind_); }
+        if (kind == ServerKind::PulseAudio) {
+            // norewinds: without it the first samples of every stream come back as zeros.
+            std::ofstream(dir + "/server.pa")
+                << "load-module module-null-sink sink_name=testsink rate=22050 format=s16le "
+                   "channels=1 channel_map=mono norewinds=1\n"
+                   "load-module module-native-protocol-unix auth-anonymous=1 socket="
+                << socket << "\nset-default-sink testsink\n";
+            Start({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "-F",
+                   QString::fromStdString(dir + "/server.pa"), "--enable-memfd=no"});
+            WaitFor("the PulseAudio socket", [&] { return Accepts(socket); });
+            return;
+        }
+        if (rate == GraphRate::Rate22050) {
+            std::ofstream(dir + "/config/pipewire/pipewire.conf.d/zel-rate.conf")
+                << "context.properties = { default.clock.rate = 22050 "
+                   "default.clock.allowed-rates = [ 22050 44100 48000 ] }\n";
+        }
+        // Our wireplumber must leave the machine's sound cards and cameras alone: their
+        // reservation runs on the user's bus, not on ours. Bluetooth would need logind. The files
+        // sort after the packaged 50-*-config.lua and before 90-enable-all.lua, which reads them.
+        std::ofstream(dir + "/config/wireplumber/main.lua.d/51-zel.lua")
+            << "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+               "libcamera_monitor.enabled = false\n";
+        std::ofstream(dir + "/config/wireplumber/bluetooth.lua.d/51-zel.lua")
+            << "bluez_monitor.enabled = false\n";
+        Start({"dbus-daemon", "--session",
+               "--address=" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "--nofork",
+               "--nopidfile"});
+        WaitFor("the D-Bus socket", [&] { return Accepts(run + "/bus"); });
+        Start({"pipewire"});
+        WaitFor("the PipeWire socket", [&] { return Accepts(run + "/pipewire-0"); });
+        Start({"wireplumber"});
+        Start({"pipewire-pulse"});
+        WaitFor("the PulseAudio socket", [&] { return Accepts(socket); });
+        const Outcome loaded = Pactl({"load-module", "module-null-sink", "sink_name=testsink",
+                                      "rate=22050", "channels=1", "format=s16le"});
+        if (loaded.status != 0) Fail("pactl load-module failed: " + loaded.err);
+        // Repeated until wireplumber, which keeps the default, has caught up.
+        WaitFor("testsink as the default sink", [&] {
+            Pactl({"set-default-sink", "testsink"});
+            return Pactl({"get-default-sink"}).out == "testsink\n";
+        });
+    }
 
-    // What a client needs to find this server and nothing else: private HOME, runtime and
-    // configuration folders, PULSE_SERVER, and a client configuration that never starts a
-    // server of its own. An empty value means the variable is removed.
-    Environment ClientEnvironment() const;
-    // Puts ClientEnvironment() into this process's environment.
-    void UseInThisProcess() const;
-    // Runs pactl against this server.
-    Outcome Pactl(const std::vector<std::string>& args) const;
+    // Whether this machine has the programs for `kind`; `why` says which are missing.
+    static bool Available(ServerKind kind, std::string& why) {
+        why.clear();
+        for (const QString& program :
+             QString(kind == ServerKind::PulseAudio
+                         ? "pactl parec pulseaudio"
+                         : "pactl parec dbus-daemon pipewire wireplumber pipewire-pulse")
+                 .split(' ')) {
+            if (QStandardPaths::findExecutable(program).isEmpty())
+                why += (why.empty() ? "not installed: " : ", ") + program.toStdString();
+        }
+        return why.empty();
+    }
+    static const char* Name(ServerKind kind) {
+        return kind == ServerKind::PulseAudio ? "PulseAudio" : "PipeWire";
+    }
+    Outcome Pactl(const QStringList& args) const { return Run(QStringList{"pactl"} + args); }
+    std::filesystem::path Folder() const { return folder_.path().toStdString(); }
 
-    // Starts recording the sink's monitor and waits 3 s: a recorder gets the start of a sound
-    // only when it has been attached well before.
-    void StartRecording();
-    // Stops the recorder and returns every sample it got.
-    std::vector<int16_t> StopRecording();
+    // Records the sink's monitor, once the recorder's stream runs: it gets no sound before.
+    void StartRecording() {
+        // A recorder that asked for little latency would make PipeWire run the whole graph in
+        // small blocks, which the program alone does not ask for.
+        children_.push_back(
+            testing::Start({"parec", "--raw", "--format=s16le", "--channels=1", "--rate=22050",
+                            "-d", "testsink.monitor", "--latency-msec=100"},
+                           Recording(), folder_.filePath("parec.log")));
+        WaitFor("the recorder", [&] { return QFileInfo(Recording()).size() >= 22050; });
+    }
+    // Every sample recorded, up to half a second after this call: the last sound has arrived.
+    std::vector<int16_t> StopRecording() {
+        const qint64 before = QFileInfo(Recording()).size();
+        WaitFor("the end of the recording",
+                [&] { return QFileInfo(Recording()).size() >= before + 22050; });
+        children_.pop_back();
+        const std::string bytes = ReadFile(Recording());
+        std::vector<int16_t> samples(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+        return samples;
+    }
 
-    // Ends the process that owns the clients' socket at once, as a crash would, and waits until
-    // it is gone.
-    void Kill();
-    const std::filesystem::path& Folder() const { return folder_.Path(); }
+    // Ends the process that owns the clients' socket at once, as a crash would.
+    void Kill() const { ::kill(static_cast<pid_t>(owner_->processId()), SIGKILL); }
 
   private:
-    struct Server {
-        std::string name;
-        std::unique_ptr<ChildProcess> process;
-    };
-    void StartPulseAudio();
-    void StartPipeWire(GraphRate rate);
-    void Start(const std::string& name, const std::vector<std::string>& argv);
-    // Polls `ready` until it holds; fails when a server ends or 20 s pass.
-    void WaitFor(const std::string& what, const std::function<bool()>& ready);
-    [[noreturn]] void Fail(const std::string& what) const;
-    void StopServers();
+    static bool Accepts(const std::string& path) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return ok;
+    }
+    void Start(const QStringList& argv) {
+        const QString log = folder_.filePath(argv.first() + ".log");
+        owner_ = children_.emplace_back(testing::Start(argv, log, log)).get();
+    }
+    QString Recording() const { return folder_.filePath("recording.raw"); }
+    // Polls `ready`; fails when a child ends, or after 30 s.
+    void WaitFor(const std::string& what, const std::function<bool()>& ready) const {
+        std::string ended;
+        const bool ok = testing::WaitFor([&] {
+            for (const auto& child : children_) {
+                if (child->waitForFinished(0)) ended = child->program().toStdString() + " ended";
+            }
+            return !ended.empty() || ready();
+        });
+        if (!ok || !ended.empty()) Fail((ok ? ended : "timed out") + " while waiting for " + what);
+    }
+    [[noreturn]] void Fail(const std::string& what) const {
+        std::string message = "the test sound server: " + what;
+        for (const QString& log : QDir(folder_.path()).entryList({"*.log"}))
+            message += "\n--- " + log.toStdString() + " ---\n" + ReadFile(folder_.filePath(log));
+        throw std::runtime_error(message);
+    }
 
-    ServerKind kind_;
-    TemporaryFolder folder_;
-    std::vector<Server> servers_;  // In start order; the last one owns the clients' socket.
-    std::unique_ptr<ChildProcess> recorder_;
+    QTemporaryDir folder_;
+    std::vector<std::unique_ptr<Child>> children_;  // the servers in start order, the recorder
+    Child* owner_ = nullptr;                        // the server that owns the clients' socket
 };
 
 // Where `part` occurs in `whole` from `from` on, or npos.
-std::size_t FindSamples(const std::vector<int16_t>& whole, const std::vector<int16_t>& part,
-                        std::size_t from = 0);
+inline std::size_t FindSamples(const std::vector<int16_t>& whole, const std::vector<int16_t>& part,
+                               std::size_t from = 0) {
+    if (from > whole.size()) return std::string::npos;
+    const auto found = std::search(whole.begin() + static_cast<std::ptrdiff_t>(from), whole.end(),
+                                   part.begin(), part.end());
+    return found == whole.end() ? std::string::npos
+                                : static_cast<std::size_t>(found - whole.begin());
+}
 
 }  // namespace zel::testing
