@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <fstream>
 #include <optional>
 
 #include "audio/platform/inih_profile_reader.h"
 #include "core/runtime_error.h"
 #include "fakes/fake_platform.h"
-#include "support/process.h"
 #include "synthesis/wave_image.h"
 
 namespace zel {
@@ -45,13 +45,13 @@ Log operator+(Log first, const Log& second) {
 // program's end throws its status, so that nothing after it runs.
 struct Rig {
     explicit Rig(const std::optional<std::string>& settings = std::nullopt)
-        : audio({player, device, mixer, profile, notices}, folder.Path(),
+        : audio({player, device, mixer, profile, notices}, folder.path().toStdString(),
                 [](int status) { throw status; }) {
         if (settings) std::ofstream(SettingsPath(), std::ios::binary) << *settings;
     }
-    std::string SettingsPath() const { return (folder.Path() / kSettingsFileName).string(); }
+    std::string SettingsPath() const { return folder.filePath(kSettingsFileName).toStdString(); }
 
-    testing::TemporaryFolder folder{"zel-audio"};
+    QTemporaryDir folder;
     Log log;
     testing::FakeNoticePresenter notices{log};
     testing::FakeOutputDevice device;
