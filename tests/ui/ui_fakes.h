@@ -1,31 +1,18 @@
 #pragma once
 
-// What the window tests put around the real window: sound, draws, program launches and the
-// end of the program, all recorded; and a helper that answers the modal boxes the code opens.
-
-#include <QApplication>
-#include <QTimer>
+#include <QMessageBox>
 #include <QtTest>
-#include <deque>
-#include <functional>
-#include <optional>
-#include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "fakes/fake_registry.h"
-#include "testrun/audio_operations.h"
-#include "testrun/random_source.h"
 #include "testrun/zelmain.h"
+#include "ui/path_registry.h"
 #include "ui/program.h"
 #include "ui/zelmain_form.h"
 
 namespace zel::testing {
 
-// Sound that plays instantly, runs the test's hook on each image, and counts mixer write-backs.
-class HookedAudio final : public AudioOperations {
-  public:
+// Sound that plays at once, runs the test's hook on each image and counts mixer write-backs.
+struct HookedAudio final : AudioOperations {
     void InitialiseAudio() override {}
     int32_t PlayWaveImage(const WaveImage&) override {
         ++played;
@@ -36,89 +23,69 @@ class HookedAudio final : public AudioOperations {
     void RestoreMixerLevels() override { ++restores; }
 
     std::function<void(int played)> onPlay;
-    int played = 0;
-    int restores = 0;
+    int played = 0, restores = 0;
 };
 
-// Draws fed by the test; when they run out, 0.
-class FedRandom final : public RandomSource {
-  public:
-    void Feed(const std::vector<float>& values) {
-        draws_.insert(draws_.end(), values.begin(), values.end());
-    }
-    float Draw() override {
-        if (draws_.empty()) return 0.0f;
-        const float value = draws_.front();
-        draws_.pop_front();
-        return value;
-    }
-
-  private:
-    std::deque<float> draws_;
+// Draws fed by the test; 0 once they run out.
+struct FedRandom final : RandomSource {
+    void Feed(const std::vector<float>& v) { draws.insert(draws.end(), v.begin(), v.end()); }
+    float Draw() override { return next < draws.size() ? draws[next++] : 0.0f; }
+    std::vector<float> draws;
+    std::size_t next = 0;
 };
 
-class FakeLauncher final : public ui::ProgramLauncher {
-  public:
-    bool IsOrdinaryFile(const std::string& path) override { return files.contains(path); }
-    bool Start(const std::string& path) override {
-        tried.push_back(path);
-        return startable.contains(path);
-    }
-
-    std::set<std::string> files;
-    std::set<std::string> startable;
-    std::vector<std::string> tried;
-};
-
-// The real window and logic, with everything around them recorded.
+// The real window and logic, routed, loaded and shown, with everything around them recorded.
 struct WindowRig {
     WindowRig() {
         window.Route(logic, report);
         report.Run([this] { logic.Form_Load(); });
         window.show();
+        // Access keys need the active window: make it so now rather than wait for the platform.
+        QApplication::setActiveWindow(&window);
     }
-    QPushButton* Button(CommandButton button) { return window.Button(button); }
+    void Click(CommandButton button) { QTest::mouseClick(window.Button(button), Qt::LeftButton); }
 
     HookedAudio audio;
     FedRandom random;
-    std::vector<int> ends;
+    std::vector<int> ends;  // the statuses the program was asked to end with
     ui::ProgramEnd end{[this](int status) { ends.push_back(status); }};
     std::ostringstream log;
     ui::ErrorReport report{audio, end, log};
-    FakeRegistry registry;
-    FakeLauncher launcher;
+    ui::PathRegistry registry{""};
+    ui::DetachedLauncher launcher;
     ui::WindowShell shell{registry, launcher, end};
     ui::ZelmainForm window{ui::TwipsScale(96, 96)};
     Zelmain logic{window, audio, shell, random};
 };
 
-// Answers modal boxes as they open: `answer` gets each one to read and close it. A box that it
-// leaves open is closed, so a failing test cannot hang.
-class ModalWatcher {
-  public:
-    explicit ModalWatcher(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            QWidget* box = QApplication::activeModalWidget();
-            if (!box || !box->isVisible()) return;
-            ++seen;
-            answer_(box);
-            if (box == QApplication::activeModalWidget() && box->isVisible()) box->close();
-        });
-        timer_.start();
-    }
-
-    int seen = 0;
-
-  private:
-    std::function<void(QWidget*)> answer_;
-    QTimer timer_;
-};
-
-// Presses `key` on the widget with the focus inside `box` (or on the box).
-inline void PressIn(QWidget* box, Qt::Key key) {
-    QWidget* focus = QApplication::focusWidget();
-    QTest::keyClick(focus && box->isAncestorOf(focus) ? focus : box, key);
+// A message box's title, text, icon and buttons; then Enter, to the box's focus (not the
+// application's, which follows the platform's activation).
+inline QString Answer(QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (!box) return "not a message box: " + w->objectName();
+    const QString seen =
+        box->windowTitle() + " | " + box->text() +
+        QStringLiteral(" | icon %1 | buttons %2").arg(box->icon()).arg(box->standardButtons());
+    QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return);
+    return seen;
 }
+
+// Notes each modal box (all are dialogs) in `shown` as it opens, by what `answer` returns. One
+// left open is closed, so that a failing test cannot hang.
+struct ModalWatcher {
+    explicit ModalWatcher(std::function<QString(QWidget*)> answer = Answer) {
+        QObject::connect(&timer, &QTimer::timeout, [this, answer] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box) return;
+            shown << answer(box);
+            auto* dialog = qobject_cast<QDialog*>(box);
+            if (dialog && dialog == QApplication::activeModalWidget())
+                dialog->done(QDialog::Rejected);
+        });
+        timer.start(10);
+    }
+    QStringList shown;
+    QTimer timer;
+};
 
 }  // namespace zel::testing

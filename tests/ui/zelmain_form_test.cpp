@@ -1,271 +1,251 @@
-// The main window under Qt Test: its state as the listener sees it through a whole run, its keys
-// and tab order. What reaches the screen, and input given while a trial plays, are checked on a
-// real X server (screen_test.cpp).
+// The main window, the About box and the program around them; the screen in screen_test.cpp.
 
-#include <QAction>
+#include <unistd.h>
+
 #include <QGroupBox>
-#include <QtTest>
-#include <algorithm>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 
+#include "core/runtime_error.h"
+#include "ui/about_box.h"
+#include "ui/message_box_notices.h"
 #include "ui/ui_fakes.h"
 
 using namespace zel;
 using zel::testing::WindowRig;
 
-namespace {
+constexpr int kPatience = 20000;  // ms, for a loaded machine; a wait ends when its condition holds
 
-// The window as the listener sees it, in one line: which buttons are on ('+') or off ('-') in
-// the order Start, First, Second, Finish; whether the option groups are on; the three boxes.
-QString Seen(WindowRig& rig) {
-    QString buttons;
-    for (auto button : {CommandButton::cmdStart, CommandButton::cmdResponseA,
-                        CommandButton::cmdResponseB, CommandButton::cmdFinish}) {
-        buttons += rig.Button(button)->isEnabled() ? '+' : '-';
+// The window in one line: the 14 options ("on", "off" or each) and Start, Finish, First and
+// Second on (+) or off (-); the status, trials and correct boxes; Frame4's caption.
+static QString Seen(WindowRig& rig) {
+    QString on;
+    for (auto* b : rig.window.centralWidget()->findChildren<QAbstractButton*>()) {
+        on += b->isEnabled() ? '+' : '-';
     }
-    int optionsOn = 0;
-    for (auto group : {OptionGroup::optFrequency, OptionGroup::optFrequencyDifference,
-                       OptionGroup::optTestFormat}) {
-        for (QAbstractButton* member : rig.window.Group(group)->buttons()) {
-            optionsOn += member->isEnabled();
-        }
-    }
-    const QString options = optionsOn == 14 ? "on" : optionsOn == 0 ? "off" : "mixed";
-    return QStringLiteral("%1 options %2 [%3] trials [%4] correct [%5]")
-        .arg(buttons, options, rig.window.Caption(Label::lblStatus)->text(),
+    const QString options =
+        on.left(14).replace(QString(14, '+'), "on").replace(QString(14, '-'), "off");
+    return QStringLiteral("%1 %2 [%3] [%4] [%5] %6")
+        .arg(options, on.mid(14), rig.window.Caption(Label::lblStatus)->text(),
              rig.window.Caption(Label::lblTrialNumber)->text(),
-             rig.window.Caption(Label::lblNumberCorrect)->text());
+             rig.window.Caption(Label::lblNumberCorrect)->text(),
+             rig.window.findChild<QGroupBox*>("Frame4")->title());
 }
 
-QString Selection(WindowRig& rig) {
-    return QStringLiteral("%1 %2 %3")
-        .arg(rig.window.Group(OptionGroup::optFrequency)->checkedButton()->text(),
-             rig.window.Group(OptionGroup::optFrequencyDifference)->checkedButton()->text(),
-             rig.window.Group(OptionGroup::optTestFormat)->checkedButton()->text());
+static void ClickOn(WindowRig& rig, const QString& caption) {
+    for (auto* b : rig.window.findChildren<QAbstractButton*>()) {
+        if (b->text() == caption) return QTest::mouseClick(b, Qt::LeftButton);
+    }
+    QFAIL(qPrintable("no control " + caption));
 }
 
-// The captions of the controls that `count` presses of Tab land on, one after another.
-QString TabPath(int count) {
+// The captions of the controls that `count` presses of Tab land on.
+static QString TabPath(WindowRig& rig, int count) {
     QStringList path;
     for (int i = 0; i < count; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        const auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
-        path << (button ? button->text() : QStringLiteral("?"));
+        QTest::keyClick(rig.window.focusWidget(), Qt::Key_Tab);
+        path << static_cast<QAbstractButton*>(rig.window.focusWidget())->text();
     }
     return path.join('|');
 }
 
-QGroupBox* Frame4(WindowRig& rig) {
-    return rig.window.findChild<QGroupBox*>("Frame4");
-}
-
-}  // namespace
-
-class ZelmainFormTest : public QObject {
+class WindowTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        rig_ = std::make_unique<WindowRig>();
-        QVERIFY(QTest::qWaitForWindowActive(&rig_->window));
-    }
-    void cleanup() { rig_.reset(); }
-
-    void freshStart() {
-        QCOMPARE(Seen(*rig_), "+--- options on [] trials [] correct []");
-        QCOMPARE(Selection(*rig_), "1000 Hz 5.0% Frequency difference ");
-        QCOMPARE(Frame4(*rig_)->title(), "Frequency difference");
-        QCOMPARE(rig_->window.windowTitle(), "Zel Test");
-        QCOMPARE(QApplication::focusWidget(), rig_->Button(CommandButton::cmdStart));
-        // The client area below the menu bar, in pixels at 96 DPI.
-        QCOMPARE(rig_->window.centralWidget()->size(), QSize(413, 299));
-        QCOMPARE(rig_->window.findChild<QAction*>("mnuFileExit")->text(), "E&xit");
-        // Five frames and the 23 controls in them.
-        QCOMPARE(rig_->window.centralWidget()->findChildren<QWidget*>().size(), 28);
-    }
-
-    // Twips become pixels by each axis's own DPI (1440 twips to the inch).
-    void layoutFollowsTheDpi() {
-        ui::ZelmainForm wide(ui::TwipsScale(144, 96));
-        wide.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&wide));
-        QCOMPARE(wide.centralWidget()->size(), QSize(619, 299));
-        QCOMPARE(wide.Button(CommandButton::cmdResponseB)->geometry(), QRect(144, 56, 122, 57));
-    }
-
-    // Index order is left-to-right, and a click reaches the group's handler with the Index.
-    void optionClickReachesHandlerWithIndex_data() {
-        QTest::addColumn<int>("group");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("stored");  // FrequencyIndex, StepIndex, TestFormat
-        QTest::newRow("third step") << int(OptionGroup::optFrequencyDifference) << 2 << "0.25%"
-                                    << "0 2 0";
-        QTest::newRow("selected again") << int(OptionGroup::optFrequency) << 1 << "1000 Hz"
-                                        << "1 0 0";
-        QTest::newRow("format") << int(OptionGroup::optTestFormat) << 1 << "Frequency modulation "
-                                << "0 0 1";
-    }
-    void optionClickReachesHandlerWithIndex() {
-        QFETCH(int, group);
-        QFETCH(int, index);
-        QFETCH(QString, caption);
-        QFETCH(QString, stored);
-        QButtonGroup* members = rig_->window.Group(static_cast<OptionGroup>(group));
-        QList<QAbstractButton*> byPosition = members->buttons();
-        std::sort(byPosition.begin(), byPosition.end(),
-                  [](auto* a, auto* b) { return a->x() < b->x(); });
-        for (int i = 0; i < byPosition.size(); ++i) QCOMPARE(members->id(byPosition[i]), i);
-
-        QCOMPARE(members->button(index)->text(), caption);
-        // Zeroed first, so that the handler must store the Index again.
-        TrialSettings& s = rig_->logic.Settings();
-        s = TrialSettings{};
-        QTest::mouseClick(members->button(index), Qt::LeftButton);
-        QCOMPARE(
-            QStringLiteral("%1 %2 %3").arg(s.FrequencyIndex).arg(s.StepIndex).arg(s.TestFormat),
-            stored);
-    }
-
-    // Start, two answers, Finish and Start again: what is on the window while each trial plays
-    // and when it is over.
+    // From a fresh start (target first, then second): Start, two answers, Finish, the other
+    // format, Start; the window while each trial plays ("": none) and after. A press on First
+    // while a trial plays waits behind the blocked event loop: it must not answer afterwards.
     void wholeRun() {
-        struct Step {
-            const char* event;
-            std::vector<float> draws;  // order, standard level, target level
-            const char* whilePlaying;
-            const char* after;
+        const char* steps[][3] = {
+            {"St&art", "off ---- [] [0] [0] Frequency difference",
+             "off -+++ [Select higher] [0] [0] Frequency difference"},
+            {"&First", "off ---- [Correct] [1] [1] Frequency difference",
+             "off -+++ [Select higher] [1] [1] Frequency difference"},
+            {"&First", "off ---- [Incorrect] [2] [1] Frequency difference",
+             "off -+++ [Select higher] [2] [1] Frequency difference"},
+            {"F&inish", "", "on +--- [] [2] [1] Frequency difference"},
+            {"Frequency modulation ", "", "on +--- [] [2] [1] Frequency modulation"},
+            {"St&art", "off ---- [] [0] [0] Frequency modulation",
+             "off -+++ [Select modulated] [0] [0] Frequency modulation"},
         };
-        const Step steps[] = {
-            {"Start",
-             {0.75f, 0.25f, 0.5f},  // target first
-             "---- options off [] trials [0] correct [0]",
-             "-+++ options off [Select higher] trials [0] correct [0]"},
-            {"First",
-             {0.5f, 0.0f, 0.5f},  // right; next target second
-             "---- options off [Correct] trials [1] correct [1]",
-             "-+++ options off [Select higher] trials [1] correct [1]"},
-            {"First",
-             {0.9f, 0.5f, 0.5f},  // wrong
-             "---- options off [Incorrect] trials [2] correct [1]",
-             "-+++ options off [Select higher] trials [2] correct [1]"},
-            {"Finish", {}, nullptr, "+--- options on [] trials [2] correct [1]"},
-            {"Start",
-             {0.1f, 0.5f, 0.5f},
-             "---- options off [] trials [0] correct [0]",
-             "-+++ options off [Select higher] trials [0] correct [0]"},
-        };
-        std::vector<QString> seenWhilePlaying;
-        rig_->audio.onPlay = [&](int) { seenWhilePlaying.push_back(Seen(*rig_)); };
-        for (const Step& step : steps) {
-            seenWhilePlaying.clear();
-            rig_->random.Feed(step.draws);
-            const QString event = step.event;
-            const auto button = event == "Start"   ? CommandButton::cmdStart
-                                : event == "First" ? CommandButton::cmdResponseA
-                                                   : CommandButton::cmdFinish;
-            QTest::mouseClick(rig_->Button(button), Qt::LeftButton);
-            if (step.whilePlaying) {
-                QCOMPARE(seenWhilePlaying.size(), std::size_t{3});
-                for (const QString& seen : seenWhilePlaying) QCOMPARE(seen, step.whilePlaying);
-            } else {
-                QVERIFY(seenWhilePlaying.empty());
+        WindowRig rig;
+        QCOMPARE(rig.window.centralWidget()->size(), QSize(413, 299));  // at 96 DPI
+        QCOMPARE(Seen(rig), "on +--- [] [] [] Frequency difference");
+        rig.random.Feed({0.75f, 0.25f, 0.5f});
+        QStringList whilePlaying;
+        rig.audio.onPlay = [&](int played) {
+            whilePlaying << Seen(rig);
+            for (auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+                if (played != 2) continue;
+                QCoreApplication::postEvent(rig.window.Button(CommandButton::cmdResponseA),
+                                            new QKeyEvent(type, Qt::Key_Space, Qt::NoModifier));
             }
-            QCOMPARE(Seen(*rig_), step.after);
-            QCOMPARE(Selection(*rig_), "1000 Hz 5.0% Frequency difference ");
+        };
+        for (auto [click, playing, after] : steps) {
+            whilePlaying.clear();
+            ClickOn(rig, click);
+            QCoreApplication::processEvents();
+            QCOMPARE(whilePlaying, QStringList(*playing ? 3 : 0, playing));
+            QCOMPARE(Seen(rig), after);
         }
-        QCOMPARE(rig_->audio.played, 12);
     }
 
-    void frame4FollowsTheFormat() {
-        QButtonGroup* format = rig_->window.Group(OptionGroup::optTestFormat);
-        QTest::mouseClick(format->button(1), Qt::LeftButton);
-        QCOMPARE(Frame4(*rig_)->title(), "Frequency modulation");
-        QTest::mouseClick(rig_->Button(CommandButton::cmdStart), Qt::LeftButton);
-        QCOMPARE(rig_->window.Caption(Label::lblStatus)->text(), "Select modulated");
-        QTest::mouseClick(rig_->Button(CommandButton::cmdFinish), Qt::LeftButton);
-        QCOMPARE(Selection(*rig_), "1000 Hz 5.0% Frequency modulation ");
-        QTest::mouseClick(format->button(0), Qt::LeftButton);
-        QCOMPARE(Frame4(*rig_)->title(), "Frequency difference");
-    }
-
-    void accessKeys_data() {
-        QTest::addColumn<bool>("awaiting");  // else idle
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("seen");
-        QTest::newRow("Alt+A starts")
-            << false << int(Qt::Key_A) << "-+++ options off [Select higher] trials [0] correct [0]";
-        QTest::newRow("Alt+I finishes")
-            << true << int(Qt::Key_I) << "+--- options on [] trials [0] correct [0]";
-        QTest::newRow("Alt+S answers Second")
-            << true << int(Qt::Key_S) << "-+++ options off [Select higher] trials [1] correct [1]";
-        QTest::newRow("Alt+I while Finish is off")
-            << false << int(Qt::Key_I) << "+--- options on [] trials [] correct []";
-        QTest::newRow("Alt+S while Second is off")
-            << false << int(Qt::Key_S) << "+--- options on [] trials [] correct []";
-        QTest::newRow("Alt+A while Start is off")
-            << true << int(Qt::Key_A) << "-+++ options off [Select higher] trials [0] correct [0]";
-    }
+    // An access key clicks its button by a timer; that of a button that is off does nothing.
+    // Those go just before a key that acts, whose click would come after theirs.
     void accessKeys() {
-        QFETCH(bool, awaiting);
-        QFETCH(int, key);
-        QFETCH(QString, seen);
-        if (awaiting) {
-            rig_->random.Feed({0.5f, 0.5f, 0.5f});  // target second
-            QTest::mouseClick(rig_->Button(CommandButton::cmdStart), Qt::LeftButton);
-        }
-        QTest::keyClick(&rig_->window, static_cast<Qt::Key>(key), Qt::AltModifier);
-        // A button's access key clicks it a moment later, once it has been seen pressed.
-        QTest::qWait(250);
-        QCOMPARE(Seen(*rig_), seen);
+        WindowRig rig;  // every target second: the draws are 0
+        const auto alt = [&](Qt::Key key) { QTest::keyClick(&rig.window, key, Qt::AltModifier); };
+        for (Qt::Key key : {Qt::Key_I, Qt::Key_S, Qt::Key_A}) alt(key);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.audio.played, 3, kPatience);
+        for (Qt::Key key : {Qt::Key_A, Qt::Key_S}) alt(key);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.audio.played, 6, kPatience);
+        QCOMPARE(Seen(rig), "off -+++ [Select higher] [1] [1] Frequency difference");
+        alt(Qt::Key_I);
+        QTRY_COMPARE_WITH_TIMEOUT(Seen(rig), "on +--- [] [1] [1] Frequency difference", kPatience);
     }
 
-    // Tab goes round the enabled controls in the declared order; an option group is one stop, on
-    // its selected member, wherever the selection came from; an arrow key selects within it.
+    // Tab goes round the enabled controls in order, from Start; an option group is one stop, on
+    // its selected member however selected; an arrow moves within it. Handlers get the Index.
     void tabOrder() {
-        const auto group = [&](OptionGroup g) { return rig_->window.Group(g); };
-        rig_->Button(CommandButton::cmdStart)->setFocus();
-        QCOMPARE(TabPath(4), "1000 Hz|5.0%|Frequency difference |St&art");
-
-        QCOMPARE(TabPath(2), "1000 Hz|5.0%");
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
-        QCOMPARE(QApplication::focusWidget(),
-                 group(OptionGroup::optFrequencyDifference)->button(5));
-        QCOMPARE(rig_->logic.Settings().StepIndex, 5);
-        QTest::mouseClick(group(OptionGroup::optFrequency)->button(3), Qt::LeftButton);
-        rig_->window.SelectOption(OptionGroup::optTestFormat, 1);
-        rig_->Button(CommandButton::cmdStart)->setFocus();
-        QCOMPARE(TabPath(4), "4000 Hz|2.0%|Frequency modulation |St&art");
-
-        QTest::mouseClick(rig_->Button(CommandButton::cmdStart), Qt::LeftButton);
-        rig_->Button(CommandButton::cmdResponseA)->setFocus();
-        QCOMPARE(TabPath(4), "F&inish|&Second|&First|F&inish");
-
-        // Finish enables the groups and selects the stored settings again, so the format chosen
-        // behind the logic's back is undone, and its stop with it.
-        QTest::mouseClick(rig_->Button(CommandButton::cmdFinish), Qt::LeftButton);
-        rig_->Button(CommandButton::cmdStart)->setFocus();
-        QCOMPARE(TabPath(4), "4000 Hz|2.0%|Frequency difference |St&art");
+        WindowRig rig;
+        QCOMPARE(TabPath(rig, 4), "1000 Hz|5.0%|Frequency difference |St&art");
+        QCOMPARE(TabPath(rig, 2), "1000 Hz|5.0%");
+        QTest::keyClick(rig.window.focusWidget(), Qt::Key_Left);
+        ClickOn(rig, "4000 Hz");
+        QCOMPARE(rig.logic.Settings().StepIndex, 5);
+        QCOMPARE(rig.logic.Settings().FrequencyIndex, 3);
+        rig.window.SelectOption(OptionGroup::optTestFormat, 1);
+        QCOMPARE(TabPath(rig, 4), "2.0%|Frequency modulation |St&art|4000 Hz");
+        rig.Click(CommandButton::cmdStart);
+        rig.window.Button(CommandButton::cmdResponseA)->setFocus();
+        QCOMPARE(TabPath(rig, 4), "F&inish|&Second|&First|F&inish");
     }
 
-    void resizingMovesNothing() {
-        const auto places = [&] {
-            QList<QRect> list;
-            for (QWidget* w : rig_->window.centralWidget()->findChildren<QWidget*>()) {
-                list << QRect(w->mapTo(&rig_->window, QPoint()), w->size());
-            }
-            return list;
-        };
-        const QList<QRect> before = places();
-        for (QSize size : {QSize(800, 600), QSize(200, 150)}) {
-            rig_->window.resize(size);
-            QTest::qWait(20);
-            QCOMPARE(places(), before);
+    // Whichever way the end is asked for first, the mixer is written back once, the status is 0,
+    // and the other ways do nothing after it.
+    void waysOut() {
+        for (const QString first : {"close box", "File > Exit", "exit signal"}) {
+            WindowRig rig;
+            int fds[2];
+            QCOMPARE(::pipe(fds), 0);
+            rig.window.WatchExitSignal(fds[0]);
+            const auto leave = [&](const QString& way) {
+                if (way == "close box") rig.window.close();
+                if (way == "File > Exit") rig.window.findChild<QAction*>("mnuFileExit")->trigger();
+                if (way == "exit signal") QCOMPARE(::write(fds[1], "x", 1), 1);
+            };
+            leave(first);
+            QTRY_COMPARE_WITH_TIMEOUT(rig.ends, std::vector<int>{0}, kPatience);
+            for (auto way : {"exit signal", "File > Exit", "close box"}) leave(way);
+            QCoreApplication::processEvents();
+            QCOMPARE(rig.audio.restores, 1);
+            QCOMPARE(rig.ends, std::vector<int>{0});
+            ::close(fds[0]), ::close(fds[1]);
         }
     }
 
-  private:
-    std::unique_ptr<WindowRig> rig_;
+    // A level far out of range overflows in PlaySamples; a handler outside the window's routing
+    // fails through the application's notify. Nothing is written back or ended before OK.
+    void runTimeError() {
+        for (const QString line : {"Overflow in PlaySamples", "Overflow in SomeHandler"}) {
+            WindowRig rig;
+            static_cast<ui::ZelApplication*>(qApp)->SetErrorReport(&rig.report);
+            testing::ModalWatcher watcher([&](QWidget* box) {
+                const int doneBefore = rig.audio.restores + int(rig.ends.size());
+                return testing::Answer(box) + " | " + QString::number(doneBefore);
+            });
+            rig.random.Feed({0.5f, -2.0f});
+            if (line.endsWith("PlaySamples")) rig.Click(CommandButton::cmdStart);
+            const auto fail = [] { throw RuntimeError(ErrorKind::Overflow, "SomeHandler"); };
+            if (line.endsWith("SomeHandler"))
+                QMetaObject::invokeMethod(qApp, fail, Qt::QueuedConnection);
+            QCoreApplication::processEvents();
+            static_cast<ui::ZelApplication*>(qApp)->SetErrorReport(nullptr);
+            QCOMPARE(watcher.shown,
+                     QStringList{"Zel_test | " + line + " | icon 3 | buttons 1024 | 0"});
+            QCOMPARE(QString::fromStdString(rig.log.str()), "zel-test: " + line + "\n");
+            QCOMPARE(rig.ends, std::vector<int>{1});
+            QCOMPARE(rig.audio.restores, 1);
+        }
+    }
+
+    void notices() {
+        testing::ModalWatcher watcher;
+        ui::MessageBoxNotices notices;
+        notices.ShowInformation("", "m");  // titled with the application's name
+        notices.ShowInformation("Sound", "m");
+        notices.ShowCritical("m");
+        QCOMPARE(watcher.shown, QStringList({"Zel_test | m | icon 1 | buttons 1024",
+                                             "Sound | m | icon 1 | buttons 1024",
+                                             "Zel_test | m | icon 3 | buttons 1024"}));
+    }
+
+    // Help > About twice, closed by Esc and by Enter on OK, which has the focus.
+    void shownAndClosed() {
+        WindowRig rig;
+        QList<Qt::Key> keys{Qt::Key_Escape, Qt::Key_Return};
+        testing::ModalWatcher watcher([&](QWidget* box) {
+            const QString seen = box->windowTitle() + '|' + box->focusWidget()->objectName() + '|' +
+                                 box->findChild<QLabel*>("lblTitle")->text() + '|' +
+                                 box->findChild<QLabel*>("lblVersion")->text();
+            QTest::keyClick(box->findChild<QPushButton*>("cmdOK"), keys.takeFirst());
+            return seen + (box->isHidden() ? "" : "|left open");
+        });
+        for (int i = 0; i < 2; ++i) rig.window.findChild<QAction*>("mnuHelpAbout")->trigger();
+        QCOMPARE(watcher.shown, QStringList(2, "About Zel_test|cmdOK|Zel_test|Version 1.0.0"));
+    }
+
+    // The first known program on PATH by the list's order, then PATH's; not in the current folder
+    // (A). A has a hardinfo that is no program and a kinfocenter, B a gnome-system-monitor, C a
+    // kinfocenter; L's hardinfo fills the value's 1024 bytes with its zero, MM's one more. All
+    // are empty, so fail to start, but T's (/bin/true): the message comes once or not at all.
+    void lookUpAndStart() {
+        QTemporaryDir root;
+        QString base = root.path();  // deepened until base/L/hardinfo has 1023 characters
+        while (base.size() < 812) base += '/' + QString(99, 'x');
+        base += '/' + QString(1011 - base.size(), 'x');
+        const auto at = [&](const QString& entry) {  // L and MM are below base
+            if (entry.isEmpty()) return entry;
+            return (entry.startsWith('L') || entry.startsWith('M') ? base : root.path()) + '/' +
+                   entry;
+        };
+        for (QString file : {"A/hardinfo", "A/kinfocenter", "B/gnome-system-monitor",
+                             "C/kinfocenter", "L/hardinfo", "MM/hardinfo"}) {
+            QFile program(at(file));
+            QVERIFY(QDir().mkpath(QFileInfo(program).path()) && program.open(QIODevice::WriteOnly));
+            QVERIFY(program.setPermissions(
+                file == "A/hardinfo" ? QFile::ReadOwner : QFile::ReadOwner | QFile::ExeOwner));
+        }
+        QVERIFY(QDir().mkpath(at("T")) && QFile::link("/bin/true", at("T/hardinfo")));
+        const auto restore = qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
+        QVERIFY(QDir::setCurrent(at("A")));
+        for (const QString row :
+             {"B:C:A>C/kinfocenter", "B:A:C>A/kinfocenter", "B>B/gnome-system-monitor", "::>",
+              "L>L/hardinfo", "MM>", "T>T/hardinfo"}) {
+            const QString found = row.section('>', 1);
+            QStringList path;
+            for (const QString& entry : row.section('>', 0, 0).split(':')) path << at(entry);
+            ui::PathRegistry registry(path.join(':').toStdString());
+            ui::DetachedLauncher launcher;
+            ui::AboutBox about(registry, launcher, ui::TwipsScale(96, 96));
+            std::string value = "was";
+            QCOMPARE(about.GetKeyValue(ui::kHkeyLocalMachine, ui::kSysInfoKey, "PATH", value),
+                     !found.isEmpty());
+            QCOMPARE(QString::fromStdString(value), at(found));
+            testing::ModalWatcher watcher;
+            about.findChild<QPushButton*>("cmdSysInfo")->click();
+            QCOMPARE(watcher.shown, QStringList(row.startsWith('T') ? 0 : 1,
+                                                "Zel_test | " + QString(ui::kSysInfoUnavailable) +
+                                                    " | icon 0 | buttons 1024"));
+        }
+    }
 };
 
-QTEST_MAIN(ZelmainFormTest)
+int main(int argc, char** argv) {
+    zel::ui::ZelApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "zelmain_form_test.moc"
