@@ -4,35 +4,13 @@
 #include <QtTest>
 #include <sstream>
 
+#include "fakes/fake_testrun.h"
 #include "testrun/zelmain.h"
 #include "ui/path_registry.h"
 #include "ui/program.h"
 #include "ui/zelmain_form.h"
 
 namespace zel::testing {
-
-// Sound that plays at once, runs the test's hook on each image and counts mixer write-backs.
-struct HookedAudio final : AudioOperations {
-    void InitialiseAudio() override {}
-    int32_t PlayWaveImage(const WaveImage&) override {
-        ++played;
-        if (onPlay) onPlay(played);
-        return 1;
-    }
-    PresentationEnd EndPresentation() override { return PresentationEnd::Played; }
-    void RestoreMixerLevels() override { ++restores; }
-
-    std::function<void(int played)> onPlay;
-    int played = 0, restores = 0;
-};
-
-// Draws fed by the test; 0 once they run out.
-struct FedRandom final : RandomSource {
-    void Feed(const std::vector<float>& v) { draws.insert(draws.end(), v.begin(), v.end()); }
-    float Draw() override { return next < draws.size() ? draws[next++] : 0.0f; }
-    std::vector<float> draws;
-    std::size_t next = 0;
-};
 
 // The real window and logic, routed, loaded and shown, with everything around them recorded.
 struct WindowRig {
@@ -45,7 +23,7 @@ struct WindowRig {
     }
     void Click(CommandButton button) { QTest::mouseClick(window.Button(button), Qt::LeftButton); }
 
-    HookedAudio audio;
+    FakeAudio audio;
     FedRandom random;
     std::vector<int> ends;  // the statuses the program was asked to end with
     ui::ProgramEnd end{[this](int status) { ends.push_back(status); }};

@@ -97,9 +97,9 @@ class WindowTest : public QObject {
         WindowRig rig;  // every target second: the draws are 0
         const auto alt = [&](Qt::Key key) { QTest::keyClick(&rig.window, key, Qt::AltModifier); };
         for (Qt::Key key : {Qt::Key_I, Qt::Key_S, Qt::Key_A}) alt(key);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.audio.played, 3, kPatience);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.audio.played.size(), 3u, kPatience);
         for (Qt::Key key : {Qt::Key_A, Qt::Key_S}) alt(key);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.audio.played, 6, kPatience);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.audio.played.size(), 6u, kPatience);
         QCOMPARE(Seen(rig), "off -+++ [Select higher] [1] [1] Frequency difference");
         alt(Qt::Key_I);
         QTRY_COMPARE_WITH_TIMEOUT(Seen(rig), "on +--- [] [1] [1] Frequency difference", kPatience);
