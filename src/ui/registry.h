@@ -2,7 +2,7 @@
 
 // A read-only view of the system's registry of settings, shaped like the calls the About box
 // makes: open a key below a root, read one value into a caller's buffer, close the key.
-// Implementations: PathRegistry (this system) and the tests' fake.
+// Implemented by PathRegistry, which answers from the programs found on PATH.
 
 #include <cstdint>
 #include <span>
