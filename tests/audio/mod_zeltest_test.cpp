@@ -42,11 +42,11 @@ Log operator+(Log first, const Log& second) {
 }
 
 // The audio work on fakes of the card, with the real reader on a settings folder of its own. The
-// program's end throws its status, so that nothing after it runs.
+// program's end keeps its status and throws it, so that nothing after it runs.
 struct Rig {
     explicit Rig(const std::optional<std::string>& settings = std::nullopt)
         : audio({player, device, mixer, profile, notices}, folder.path().toStdString(),
-                [](int status) { throw status; }) {
+                [this](int status) { throw ended = status; }) {
         if (settings) std::ofstream(SettingsPath(), std::ios::binary) << *settings;
     }
     std::string SettingsPath() const { return folder.filePath(kSettingsFileName).toStdString(); }
@@ -58,6 +58,7 @@ struct Rig {
     testing::FakeSoundPlayer player;
     testing::FakeMixerService mixer{log};
     InihProfileReader profile;
+    int ended = 0;  // the status the program was ended with
     ModZeltest audio;
 };
 
@@ -81,10 +82,12 @@ TEST(ModZeltest, StartUpSetsTheMixerFoundAndWritesBackOnlyWhatItRead) {
          kMuted + Log{"set 4 4096", kCannotSet}, kWrittenBack},
         {"both sets fail", kWaveFormat2M16, {{{Op::Set, kSpeakers}, 3}, {{Op::Set, kWaveOut}, 3}},
          kMuted + Log{kCannotSet}, kWrittenBack},
-        // The microphone could be set, but a level never read could not be put back.
+        {"mixer cannot be opened", kWaveFormat2M16, {{{Op::Open, 0}, 1}}, {kNoMixer}, {}},
+        // The microphone could be set, but a level never read could not be put back; a failing
+        // close after a failing read hides nothing.
         {"lines missing or unreadable", kWaveFormat2M16,
          {{{Op::Line, component::kTelephone}, 1}, {{Op::Line, component::kLine}, 1},
-          {{Op::Get, kMicrophone}, 1}},
+          {{Op::Get, kMicrophone}, 1}, {{Op::Close, kMicrophone}, 8}},
          Log{"set 4100 0", "set 4101 0", "set 3 0"} + kCalibrated,
          {"set 4100 5100", "set 4101 5101", "set 3 1003", "set 4 1004", "set 4104 5104"}},
         {"close fails after the read", kWaveFormat2M16, {{{Op::Close, kMicrophone}, 8}},
@@ -108,6 +111,7 @@ TEST(ModZeltest, StartUpSetsTheMixerFoundAndWritesBackOnlyWhatItRead) {
         rig.audio.RestoreMixerLevels();
         rig.audio.RestoreMixerLevels();
         EXPECT_EQ(rig.log, row.writeBack);
+        EXPECT_TRUE(rig.mixer.open.empty()) << "closed on every path";
     }
 }
 
@@ -177,15 +181,11 @@ TEST(ModZeltest, PlaysAnExactCopyAndTellsOrStopsOnWhatItCannotPlay) {
     rig.audio.InitialiseAudio();
     WaveImage image(1, 32767);
     for (int32_t i = 1; i <= image.Upper(); ++i) image.At(i, "test") = static_cast<int16_t>(i * 7);
-    const WaveImage before = image;
     EXPECT_EQ(rig.audio.PlayWaveImage(image), 1);
-    EXPECT_EQ(image, before);
     const auto* bytes = reinterpret_cast<const uint8_t*>(image.Data());
     EXPECT_EQ(rig.player.played.at(0), std::vector<uint8_t>(bytes, bytes + 65534));
     // Played from element 1: an image without it is a subscript error.
-    for (const auto& [lower, upper] : {std::pair{2, 100}, std::pair{-5, 0}, std::pair{-5, -1}}) {
-        EXPECT_THROW(rig.audio.PlayWaveImage(WaveImage(lower, upper)), RuntimeError);
-    }
+    EXPECT_THROW(rig.audio.PlayWaveImage(WaveImage(2, 100)), RuntimeError);
 
     rig.log.clear();
     rig.player.problem = "the sound server went away";
@@ -194,55 +194,11 @@ TEST(ModZeltest, PlaysAnExactCopyAndTellsOrStopsOnWhatItCannotPlay) {
                            "It was not counted; the run has ended with the counts so far."});
 
     rig.log.clear();
-    try {
-        rig.audio.PlayWaveImage(WaveImage(1, 32768));
-        ADD_FAILURE() << "the program went on";
-    } catch (int status) {
-        EXPECT_EQ(status, 1);
-    }
+    EXPECT_THROW(rig.audio.PlayWaveImage(WaveImage(1, 32768)), int);
+    EXPECT_EQ(rig.ended, 1);
     EXPECT_EQ(rig.log,
               Log{"critical Attempt to play more than 64k waveform from memory"} + kWrittenBack);
     EXPECT_EQ(rig.player.played.size(), 1u);
-}
-
-// What the start-up and the write-back rely on: a failing step's result comes back unchanged,
-// a level not read is 0, only a failing close says the level was read, and the mixer is closed on
-// every path.
-TEST(MixerApi, PassesResultsThroughAndAlwaysClosesTheMixer) {
-    using namespace stage;
-    constexpr uint32_t kLine = component::kSpeakers;
-    struct Row {
-        std::map<std::pair<Op, uint32_t>, int32_t> failures;
-        int32_t get, stage, level, set;
-    };
-    // clang-format off
-    const Row rows[] = {
-        {{},                                                 0,  kNone,     1004, 0},
-        {{{{Op::Open, 0}, 71}},                              71, kOpen,     0,    71},
-        // A missing line.
-        {{{{Op::Line, kLine}, 72}},                          72, kLineInfo, 0,    72},
-        {{{{Op::Get, kLine}, 73}},                           73, kGetValue, 0,    0},
-        {{{{Op::Set, kLine}, 74}},                           0,  kNone,     1004, 74},
-        {{{{Op::Close, kLine}, 75}},                         75, kClose,    1004, 75},
-        // A failing close hides nothing.
-        {{{{Op::Get, kLine}, 73}, {{Op::Close, kLine}, 75}}, 73, kGetValue, 0,    75},
-    };
-    // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(&row - rows);
-        Log log;
-        testing::FakeMixerService mixer(log);
-        mixer.failures = row.failures;
-        MixerApi api(mixer);
-        int32_t level = -7, minimum = -7, maximum = -7, step = -7;
-        ChannelLevels channels;
-        EXPECT_EQ(api.GetMixerVolume(0, kLine, level, minimum, maximum, step, &channels), row.get);
-        EXPECT_EQ(step, row.stage);
-        EXPECT_EQ(level, row.level);
-        EXPECT_EQ(api.SetMixerVolume(0, kLine, 5, step), row.set);
-        EXPECT_EQ(api.SetMixerChannels(0, kLine, {5}, step), row.set);
-        EXPECT_TRUE(mixer.open.empty());
-    }
 }
 
 }  // namespace

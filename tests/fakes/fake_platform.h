@@ -4,7 +4,6 @@
 // test sees their order; each fake can fail where the tests need it to.
 
 #include <bit>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,18 +18,13 @@ namespace zel::testing {
 
 using Log = std::vector<std::string>;
 
-class FakeNoticePresenter final : public NoticePresenter {
-  public:
-    explicit FakeNoticePresenter(Log& log) : log_(log) {}
+struct FakeNoticePresenter final : NoticePresenter {
+    explicit FakeNoticePresenter(Log& log) : log(log) {}
     void ShowInformation(const std::string& title, const std::string& message) override {
-        log_.push_back("notice [" + title + "] " + message);
+        log.push_back("notice [" + title + "] " + message);
     }
-    void ShowCritical(const std::string& message) override {
-        log_.push_back("critical " + message);
-    }
-
-  private:
-    Log& log_;
+    void ShowCritical(const std::string& message) override { log.push_back("critical " + message); }
+    Log& log;
 };
 
 struct FakeOutputDevice final : OutputDevice {
@@ -105,9 +99,7 @@ struct FakeMixerService final : MixerService {
     std::map<std::pair<Op, uint32_t>, int32_t> failures;
     std::map<MixerHandle, uint32_t> open;  // handle -> the line it looked up
 
-    int32_t& Level(uint32_t type) {
-        return levels.try_emplace(type, static_cast<int32_t>(1000 + type)).first->second;
-    }
+    int32_t& Level(uint32_t type) { return levels.try_emplace(type, 1000 + type).first->second; }
 
     Log& log;
     std::map<uint32_t, int32_t> levels;

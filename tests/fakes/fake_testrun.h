@@ -10,17 +10,13 @@
 
 namespace zel::testing {
 
-// Draws fed by the test, in order; when they run out, 0.
+// Draws fed by the test, in order; past them, 0.
 struct FedRandom final : RandomSource {
     void Feed(const std::vector<float>& v) { draws.insert(draws.end(), v.begin(), v.end()); }
-    float Draw() override {
-        ++drawn;
-        return next < draws.size() ? draws[next++] : 0.0f;
-    }
+    float Draw() override { return ++drawn <= draws.size() ? draws[drawn - 1] : 0.0f; }
 
     std::vector<float> draws;
-    std::size_t next = 0;
-    int drawn = 0;
+    std::size_t drawn = 0;
 };
 
 // Plays at once, keeping each image; runs the test's hooks on each image and at the end of each
