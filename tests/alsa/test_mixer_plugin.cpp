@@ -1,7 +1,6 @@
-// An ALSA control device for tests, so that the real ALSA mixer back end runs without a sound card.
-// Its playback volumes ("NAME Playback Volume", from 0 to MAX) live in the text file named by
-// ZEL_TEST_MIXER_STATE, one a line: NAME MAX VALUE..., a value for each channel. Every write is
-// saved at once, so a test sees what a program left behind however it ended.
+// A control device on which the real ALSA mixer back end runs without a sound card. Its volumes
+// ("NAME Playback Volume", 0 to MAX) live in the file $ZEL_TEST_MIXER_STATE as NAME MAX VALUE...
+// lines, saved on every write, so that a test sees what a program left however it ended.
 
 #include <alsa/asoundlib.h>
 #include <alsa/control_external.h>
@@ -76,8 +75,7 @@ const snd_ctl_ext_callback_t kCallbacks = [] {
 extern "C" {
 
 SND_CTL_PLUGIN_DEFINE_FUNC(zeltest) {
-    (void)root;
-    (void)conf;
+    (void)root, (void)conf;
     const char* path = std::getenv("ZEL_TEST_MIXER_STATE");
     std::ifstream file(path != nullptr ? path : "");
     if (!file) return -ENODEV;

@@ -59,9 +59,8 @@ inline std::string ReadFile(const QString& path) {
 
 // Polls `ready` until it holds; false when it does not within 30 s.
 inline bool WaitFor(const std::function<bool()>& ready) {
-    for (const QDeadlineTimer deadline(30'000); !ready(); QThread::msleep(10)) {
+    for (const QDeadlineTimer deadline(30'000); !ready(); QThread::msleep(10))
         if (deadline.hasExpired()) return false;
-    }
     return true;
 }
 

@@ -49,53 +49,42 @@ class TestSoundServer {
               "PIPEWIRE_REMOTE", "PIPEWIRE_CONFIG_DIR", "WIREPLUMBER_CONFIG_DIR",
               "PULSE_RUNTIME_PATH", "DISPLAY", "WAYLAND_DISPLAY"})
             unsetenv(name);
-        const auto set = [](const char* name, const std::string& value) {
-            setenv(name, value.c_str(), 1);
-        };
-        set("HOME", dir + "/home");
-        set("XDG_RUNTIME_DIR", run);
-        set("XDG_CONFIG_HOME", dir + "/config");
-        set("PULSE_SERVER", "unix:" + socket);
-        set("PULSE_CLIENTCONFIG", dir + "/client.conf");
-        set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + run + "/bus");
+        setenv("HOME", (dir + "/home").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+        setenv("PULSE_CLIENTCONFIG", (dir + "/client.conf").c_str(), 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + run + "/bus").c_str(), 1);
 
         if (kind == ServerKind::PulseAudio) {
-            // norewinds: without it the first samples of every stream come back as zeros.
-            std::ofstream(dir + "/server.pa")
-                << "load-module module-null-sink sink_name=testsink rate=22050 format=s16le "
-                   "channels=1 channel_map=mono norewinds=1\n"
-                   "load-module module-native-protocol-unix auth-anonymous=1 socket="
-                << socket << "\nset-default-sink testsink\n";
-            Start({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "-F",
-                   QString::fromStdString(dir + "/server.pa"), "--enable-memfd=no"});
-            WaitFor("the PulseAudio socket", [&] { return Accepts(socket); });
-            return;
+            Start({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--enable-memfd=no",
+                   "--load=module-native-protocol-unix auth-anonymous=1 socket=" +
+                       QString::fromStdString(socket)});
+        } else {
+            if (rate == GraphRate::Rate22050)
+                std::ofstream(dir + "/config/pipewire/pipewire.conf.d/zel-rate.conf")
+                    << "context.properties = { default.clock.rate = 22050 "
+                       "default.clock.allowed-rates = [ 22050 44100 48000 ] }\n";
+            // Our wireplumber leaves the machine's cards and cameras alone: their reservation
+            // runs on the user's bus, not ours; Bluetooth would need logind. The files sort after
+            // the packaged 50-*-config.lua and before 90-enable-all.lua, which reads them.
+            std::ofstream(dir + "/config/wireplumber/main.lua.d/51-zel.lua")
+                << "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+                   "libcamera_monitor.enabled = false\n";
+            std::ofstream(dir + "/config/wireplumber/bluetooth.lua.d/51-zel.lua")
+                << "bluez_monitor.enabled = false\n";
+            Start({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                   "--address=" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")});
+            WaitFor("the D-Bus socket", [&] { return Accepts(run + "/bus"); });
+            Start({"pipewire"});
+            WaitFor("the PipeWire socket", [&] { return Accepts(run + "/pipewire-0"); });
+            Start({"wireplumber"});
+            Start({"pipewire-pulse"});
         }
-        if (rate == GraphRate::Rate22050) {
-            std::ofstream(dir + "/config/pipewire/pipewire.conf.d/zel-rate.conf")
-                << "context.properties = { default.clock.rate = 22050 "
-                   "default.clock.allowed-rates = [ 22050 44100 48000 ] }\n";
-        }
-        // Our wireplumber must leave the machine's sound cards and cameras alone: their
-        // reservation runs on the user's bus, not on ours. Bluetooth would need logind. The files
-        // sort after the packaged 50-*-config.lua and before 90-enable-all.lua, which reads them.
-        std::ofstream(dir + "/config/wireplumber/main.lua.d/51-zel.lua")
-            << "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
-               "libcamera_monitor.enabled = false\n";
-        std::ofstream(dir + "/config/wireplumber/bluetooth.lua.d/51-zel.lua")
-            << "bluez_monitor.enabled = false\n";
-        Start({"dbus-daemon", "--session",
-               "--address=" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "--nofork",
-               "--nopidfile"});
-        WaitFor("the D-Bus socket", [&] { return Accepts(run + "/bus"); });
-        Start({"pipewire"});
-        WaitFor("the PipeWire socket", [&] { return Accepts(run + "/pipewire-0"); });
-        Start({"wireplumber"});
-        Start({"pipewire-pulse"});
         WaitFor("the PulseAudio socket", [&] { return Accepts(socket); });
-        const Outcome loaded = Pactl({"load-module", "module-null-sink", "sink_name=testsink",
-                                      "rate=22050", "channels=1", "format=s16le"});
-        if (loaded.status != 0) Fail("pactl load-module failed: " + loaded.err);
+        // norewinds: without it PulseAudio gives back the first samples of every stream as zeros.
+        Pactl({"load-module", "module-null-sink", "sink_name=testsink", "rate=22050", "channels=1",
+               "format=s16le", "norewinds=1"});
         // Repeated until wireplumber, which keeps the default, has caught up.
         WaitFor("testsink as the default sink", [&] {
             Pactl({"set-default-sink", "testsink"});
@@ -110,14 +99,10 @@ class TestSoundServer {
              QString(kind == ServerKind::PulseAudio
                          ? "pactl parec pulseaudio"
                          : "pactl parec dbus-daemon pipewire wireplumber pipewire-pulse")
-                 .split(' ')) {
+                 .split(' '))
             if (QStandardPaths::findExecutable(program).isEmpty())
                 why += (why.empty() ? "not installed: " : ", ") + program.toStdString();
-        }
         return why.empty();
-    }
-    static const char* Name(ServerKind kind) {
-        return kind == ServerKind::PulseAudio ? "PulseAudio" : "PipeWire";
     }
     Outcome Pactl(const QStringList& args) const { return Run(QStringList{"pactl"} + args); }
     std::filesystem::path Folder() const { return folder_.path().toStdString(); }
@@ -162,19 +147,10 @@ class TestSoundServer {
         owner_ = children_.emplace_back(testing::Start(argv, log, log)).get();
     }
     QString Recording() const { return folder_.filePath("recording.raw"); }
-    // Polls `ready`; fails when a child ends, or after 30 s.
+    // Polls `ready`; throws, with the servers' logs, when it does not hold within 30 s.
     void WaitFor(const std::string& what, const std::function<bool()>& ready) const {
-        std::string ended;
-        const bool ok = testing::WaitFor([&] {
-            for (const auto& child : children_) {
-                if (child->waitForFinished(0)) ended = child->program().toStdString() + " ended";
-            }
-            return !ended.empty() || ready();
-        });
-        if (!ok || !ended.empty()) Fail((ok ? ended : "timed out") + " while waiting for " + what);
-    }
-    [[noreturn]] void Fail(const std::string& what) const {
-        std::string message = "the test sound server: " + what;
+        if (testing::WaitFor(ready)) return;
+        std::string message = "the test sound server: timed out waiting for " + what;
         for (const QString& log : QDir(folder_.path()).entryList({"*.log"}))
             message += "\n--- " + log.toStdString() + " ---\n" + ReadFile(folder_.filePath(log));
         throw std::runtime_error(message);

@@ -14,7 +14,7 @@
 namespace zel {
 namespace {
 
-TEST(ZelStimuli, TrialsAreTheSameForEveryStartAndEverySetting) {
+TEST(ZelStimuli, TrialsAreTheSameForEveryStart) {
     // The generator's first draws: 0.8147 (target first), 0.1355 and 0.9058 for the levels.
     const testing::Outcome run = testing::Run({ZEL_STIMULI, "--trials", "3"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -22,30 +22,20 @@ TEST(ZelStimuli, TrialsAreTheSameForEveryStartAndEverySetting) {
         << run.out;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(testing::Run({ZEL_STIMULI, "--frequency", "500", "--step", "0.1", "--format",
-                            "modulation", "--trials", "3"})
-                  .out,
-              run.out);
 }
 
 // The first trial's target image (it comes first), as every frequency, step in any decimal
 // spelling, and format chooses it.
 TEST(ZelStimuli, OptionsChooseTheTarget) {
     const QTemporaryDir dir;
-    for (const QString format : {"difference", "modulation"}) {
+    for (const bool modulation : {false, true}) {
         for (const int base : {500, 1000, 2000, 4000, 8000}) {
-            for (const auto& [step, percent] : {std::pair{"0.1", 0.1},
-                                                {"0.20", 0.2},
-                                                {".25", 0.25},
-                                                {"0.5", 0.5},
-                                                {"1", 1.0},
-                                                {"2.0", 2.0},
-                                                {"5.00", 5.0}}) {
-                const testing::Outcome run =
-                    testing::Run({ZEL_STIMULI, "--frequency", QString::number(base), "--step", step,
-                                  "--format", format, "--write", dir.path()});
+            for (const QString step : {"0.1", "0.20", ".25", "0.5", "1", "2.0", "5.00"}) {
+                const double percent = step.toDouble();
+                const testing::Outcome run = testing::Run(
+                    {ZEL_STIMULI, "--frequency", QString::number(base), "--step", step, "--format",
+                     modulation ? "modulation" : "difference", "--write", dir.path()});
                 ASSERT_EQ(run.status, 0) << run.err;
-                const bool modulation = format == "modulation";
                 const auto target = static_cast<float>(base * (modulation ? 1 : 1 + percent / 100));
                 ToneTables tables;
                 MakeSineBuffers(tables, static_cast<float>(base), target,
@@ -56,7 +46,7 @@ TEST(ZelStimuli, OptionsChooseTheTarget) {
                 EXPECT_TRUE(
                     testing::ReadFile(dir.filePath("trial-1-first.wav")) ==
                     std::string(reinterpret_cast<const char*>(image.Data()), image.ByteSize()))
-                    << base << " Hz, " << step << " %, " << format.toStdString();
+                    << base << " Hz, " << step.toStdString() << " %, modulation " << modulation;
             }
         }
     }
