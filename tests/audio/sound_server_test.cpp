@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <optional>
-#include <regex>
 
 #include "audio/mod_zeltest.h"
 #include "audio/platform/inih_profile_reader.h"
@@ -147,11 +147,12 @@ TEST(NoSoundServer, OneNoticeSilentTrialsAndTheAlsaBackEndNamed) {
     EXPECT_FALSE(quick.hasExpired()) << "silent trials take no time";
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
-    EXPECT_TRUE(std::regex_match(
-        run.err,
-        std::regex("zel-stimuli: playing through ALSA device \"default\" \\(no sound server "
-                   "answered: .*\\)\nzel-stimuli: Cannot identify multimedia sound card\\..*\n")))
-        << run.err;
+    // QRegularExpression, not std::regex: GCC 12's <regex> trips -Wmaybe-uninitialized under the
+    // sanitizer build.
+    const QRegularExpression expected(QRegularExpression::anchoredPattern(
+        "zel-stimuli: playing through ALSA device \"default\" \\(no sound server answered: .*\\)\n"
+        "zel-stimuli: Cannot identify multimedia sound card\\..*\n"));
+    EXPECT_TRUE(expected.match(QString::fromStdString(run.err)).hasMatch()) << run.err;
 }
 
 }  // namespace
