@@ -388,7 +388,8 @@ int32_t PulseConnection::Drain(Clock::time_point deadline) {
         deadline);
     if (timed != 0) return timed;
     if (pa_stream_get_latency(c.stream, &latency, &negative) == 0 && negative == 0) {
-        const auto played = Clock::now() + std::chrono::microseconds(std::min(latency, kTargetLatency));
+        const auto played =
+            Clock::now() + std::chrono::microseconds(std::min(latency, kTargetLatency));
         c.WaitFor([] { return false; }, std::min(played, deadline));
         if (!c.StreamGood()) return c.Failure();
     }
