@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -33,7 +34,10 @@ TEST(Checked, ResultsAtTheEdgesAndErrorsBeyondThem) {
         {[] { return CheckedSub32(INT32_MIN, 1, "H"); }, "Overflow in H"},
         {[] { return CheckedMul32(32768, 65536, "H"); }, "Overflow in H"},
         {[] { return CheckedDivide(0, 0.0, "H"); }, "Floating-point fault in H"},
-        {[] { return ToSingle(1e39, "H"); }, "Overflow in H"},
+        // Halfway between FLT_MAX and 2^128 rounds to infinity (ties to even); just below, to
+        // FLT_MAX.
+        {[] { return ToSingle(FLT_MAX + 0x1p103, "H"); }, "Overflow in H"},
+        {[] { return ToSingle(std::nextafter(FLT_MAX + 0x1p103, 0.0), "H") == FLT_MAX; }, "1"},
         {[] { return ToSingle(NAN, "H"); }, "Floating-point fault in H"},
         {[&] { return image.At(5, "H"); }, "Subscript out of range in H: index 5 outside 1 to 4"},
     };

@@ -67,6 +67,8 @@ class WindowTest : public QObject {
         WindowRig rig;
         const auto* frame4 = rig.window.findChild<QGroupBox*>("Frame4");
         QCOMPARE(rig.window.centralWidget()->size(), QSize(413, 299));  // at 96 DPI
+        QVERIFY(rig.window.Caption(Label::lblStatus)->font().bold());   // the verdict stands out
+        QVERIFY(!rig.window.Caption(Label::lblTrialNumber)->font().bold());
         QCOMPARE(Seen(rig) + " " + frame4->title(), "on +--- [] [] [] Frequency difference");
         rig.random.Feed({0.75f, 0.25f, 0.5f});
         QStringList whilePlaying;
