@@ -179,8 +179,8 @@ int16_t ModZeltest::MixerAvailable() {
 
 SavedLevel ModZeltest::SaveLevel(uint32_t componentType) {
     SavedLevel saved;
-    int32_t minimum = 0, maximum = 0, stage = 0;
-    const int32_t result = mixerApi_.GetMixerVolume(kMixerId, componentType, saved.level, minimum,
+    int32_t level = 0, minimum = 0, maximum = 0, stage = 0;
+    const int32_t result = mixerApi_.GetMixerVolume(kMixerId, componentType, level, minimum,
                                                     maximum, stage, &saved.channels);
     saved.read = result == 0 || stage == stage::kClose;
     return saved;

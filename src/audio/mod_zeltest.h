@@ -39,11 +39,10 @@ struct AudioPlatform {
 // 32-bit range an overflow; either error names `origin` and the text.
 int32_t ConvertLevelText(const std::string& text, const std::string& origin);
 
-// One mixer line's level as saved at start-up, with every channel's raw level for putting it
-// back exactly. `read` when the mixer delivered them, also when only the close after the read
-// failed: that level is genuine.
+// One mixer line's level as saved at start-up: every channel's raw level, for putting it back
+// exactly. `read` when the mixer delivered them, also when only the close after the read failed:
+// those levels are genuine.
 struct SavedLevel {
-    int32_t level = 0;
     ChannelLevels channels;
     bool read = false;
 };

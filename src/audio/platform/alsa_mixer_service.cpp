@@ -62,6 +62,27 @@ snd_mixer_elem_t* FindElement(snd_mixer_t* mixer, uint32_t id) {
 
 }  // namespace
 
+struct AlsaMixerService::Volume {
+    snd_mixer_elem_t* element = nullptr;
+    long minimum = 0;
+    long maximum = 0;
+    std::vector<snd_mixer_selem_channel_id_t> channels;
+
+    int ReadLevels(ChannelLevels& levels) const {
+        ChannelLevels read;
+        for (const snd_mixer_selem_channel_id_t channel : channels) {
+            long level = 0;
+            if (const int error = snd_mixer_selem_get_playback_volume(element, channel, &level);
+                error < 0) {
+                return error;
+            }
+            read.push_back(level);
+        }
+        levels = std::move(read);
+        return 0;
+    }
+};
+
 int32_t AlsaMixerService::Open(MixerHandle& handle, uint32_t mixerId) {
     if (mixerId != 0) return -ENODEV;
     auto entry = std::make_unique<OpenMixer>();
@@ -86,13 +107,6 @@ int32_t AlsaMixerService::GetLineInfo(MixerHandle handle, uint32_t componentType
     lineId = componentType;
     return 0;
 }
-
-struct AlsaMixerService::Volume {
-    snd_mixer_elem_t* element = nullptr;
-    long minimum = 0;
-    long maximum = 0;
-    std::vector<snd_mixer_selem_channel_id_t> channels;
-};
 
 int32_t AlsaMixerService::FindVolume(MixerHandle handle, uint32_t id, Volume& volume) const {
     const auto entry = open_.find(handle);
@@ -124,10 +138,10 @@ int32_t AlsaMixerService::GetLineControl(MixerHandle handle, uint32_t lineId, ui
 }
 
 int32_t AlsaMixerService::GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) {
-    ChannelLevels levels;
-    if (const int32_t error = GetChannelLevels(handle, controlId, levels); error < 0) return error;
     Volume volume;
-    FindVolume(handle, controlId, volume);
+    ChannelLevels levels;
+    if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
+    if (const int error = volume.ReadLevels(levels); error < 0) return error;
     value = RawToUniform(*std::max_element(levels.begin(), levels.end()), volume.minimum,
                          volume.maximum);
     return 0;
@@ -146,17 +160,7 @@ int32_t AlsaMixerService::GetChannelLevels(MixerHandle handle, uint32_t controlI
                                            ChannelLevels& levels) {
     Volume volume;
     if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
-    ChannelLevels read;
-    for (const snd_mixer_selem_channel_id_t channel : volume.channels) {
-        long level = 0;
-        if (const int error = snd_mixer_selem_get_playback_volume(volume.element, channel, &level);
-            error < 0) {
-            return error;
-        }
-        read.push_back(level);
-    }
-    levels = std::move(read);
-    return 0;
+    return volume.ReadLevels(levels);
 }
 
 int32_t AlsaMixerService::SetChannelLevels(MixerHandle handle, uint32_t controlId,

@@ -154,9 +154,7 @@ int32_t AlsaSoundPlayer::Queue(const void* image, int32_t byteCount) {
 
 int32_t AlsaSoundPlayer::Finish() {
     PresentationState& p = presentation_;
-    if (!p.open) return 0;
-    p.open = false;
-    if (p.failed || !pcm_) return 0;
+    if (!p.End() || p.failed || !pcm_) return 0;
     snd_pcm_t* pcm = pcm_->handle.get();
     // A presentation shorter than the start threshold has not started yet.
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {

@@ -34,16 +34,15 @@ class Locked {
     pa_threaded_mainloop* loop_;
 };
 
-// Outcome of a request whose answer is success or failure.
+// Outcome of a request whose answer is success or failure, and its callbacks.
 struct Ack {
-    bool answered = false;
     int success = 0;
 };
-
-void AckCallback(int success, void* data) {
-    auto* ack = static_cast<Ack*>(data);
-    ack->answered = true;
-    ack->success = success;
+void StreamAck(pa_stream*, int success, void* data) {
+    static_cast<Ack*>(data)->success = success;
+}
+void ContextAck(pa_context*, int success, void* data) {
+    static_cast<Ack*>(data)->success = success;
 }
 
 // A volume the server can take, or false.
@@ -160,13 +159,9 @@ struct PulseConnection::Impl {
     }
 
     int32_t Cork(bool cork) {
-        const int32_t result = Ask(
-            [&](Ack* ack) {
-                return pa_stream_cork(
-                    stream, cork ? 1 : 0,
-                    [](pa_stream*, int success, void* data) { AckCallback(success, data); }, ack);
-            },
-            Clock::now() + kRequestLimit);
+        const int32_t result =
+            Ask([&](Ack* ack) { return pa_stream_cork(stream, cork ? 1 : 0, StreamAck, ack); },
+                Clock::now() + kRequestLimit);
         if (result == 0) corked = cork;
         return result;
     }
@@ -319,13 +314,8 @@ int32_t PulseConnection::Write(const int16_t* samples, std::size_t count,
         c.presenting = true;
         c.underflows = 0;
         // Whatever is left of an earlier presentation that failed is not part of this one.
-        const int32_t flushed = c.Ask(
-            [&](Ack* ack) {
-                return pa_stream_flush(
-                    c.stream,
-                    [](pa_stream*, int success, void* data) { AckCallback(success, data); }, ack);
-            },
-            deadline);
+        const int32_t flushed =
+            c.Ask([&](Ack* ack) { return pa_stream_flush(c.stream, StreamAck, ack); }, deadline);
         if (flushed != 0) return flushed;
     }
     const auto* bytes = reinterpret_cast<const uint8_t*>(samples);
@@ -366,13 +356,8 @@ int32_t PulseConnection::Drain(Clock::time_point deadline) {
     if (!c.StreamGood()) return c.Failure();
     // Still corked: nothing was written since the last presentation, nothing is playing.
     if (c.corked) return 0;
-    const int32_t drained = c.Ask(
-        [&](Ack* ack) {
-            return pa_stream_drain(
-                c.stream, [](pa_stream*, int success, void* data) { AckCallback(success, data); },
-                ack);
-        },
-        deadline);
+    const int32_t drained =
+        c.Ask([&](Ack* ack) { return pa_stream_drain(c.stream, StreamAck, ack); }, deadline);
     c.queued = 0;
     if (drained != 0) return drained;
     // The server answers a drain once it has taken the last frame; the sound card may still hold
@@ -380,12 +365,7 @@ int32_t PulseConnection::Drain(Clock::time_point deadline) {
     pa_usec_t latency = 0;
     int negative = 0;
     const int32_t timed = c.Ask(
-        [&](Ack* ack) {
-            return pa_stream_update_timing_info(
-                c.stream, [](pa_stream*, int success, void* data) { AckCallback(success, data); },
-                ack);
-        },
-        deadline);
+        [&](Ack* ack) { return pa_stream_update_timing_info(c.stream, StreamAck, ack); }, deadline);
     if (timed != 0) return timed;
     if (pa_stream_get_latency(c.stream, &latency, &negative) == 0 && negative == 0) {
         const auto played =
@@ -426,12 +406,12 @@ int32_t PulseConnection::SetSinkVolume(const ServerVolume& volume) {
     if (!ToServer(volume, wanted)) return -PA_ERR_INVALID;
     if (!c.ContextGood()) return c.Failure();
     if (const int32_t result = c.ResolveSink(); result != 0) return result;
-    Ack ack;
-    pa_operation* request = pa_context_set_sink_volume_by_name(
-        c.context, c.sinkName.c_str(), &wanted,
-        [](pa_context*, int success, void* data) { AckCallback(success, data); }, &ack);
-    if (!c.Await(request, Clock::now() + kRequestLimit)) return c.Failure();
-    return ack.success ? 0 : c.Failure();
+    return c.Ask(
+        [&](Ack* ack) {
+            return pa_context_set_sink_volume_by_name(c.context, c.sinkName.c_str(), &wanted,
+                                                      ContextAck, ack);
+        },
+        Clock::now() + kRequestLimit);
 }
 
 int32_t PulseConnection::GetStreamVolume(ServerVolume& volume) {
@@ -466,12 +446,12 @@ int32_t PulseConnection::SetStreamVolume(const ServerVolume& volume) {
     pa_cvolume wanted;
     if (!ToServer(volume, wanted)) return -PA_ERR_INVALID;
     if (!c.StreamGood()) return c.stream == nullptr ? -PA_ERR_NOENTITY : c.Failure();
-    Ack ack;
-    pa_operation* request = pa_context_set_sink_input_volume(
-        c.context, pa_stream_get_index(c.stream), &wanted,
-        [](pa_context*, int success, void* data) { AckCallback(success, data); }, &ack);
-    if (!c.Await(request, Clock::now() + kRequestLimit)) return c.Failure();
-    return ack.success ? 0 : c.Failure();
+    return c.Ask(
+        [&](Ack* ack) {
+            return pa_context_set_sink_input_volume(c.context, pa_stream_get_index(c.stream),
+                                                    &wanted, ContextAck, ack);
+        },
+        Clock::now() + kRequestLimit);
 }
 
 std::string PulseConnection::Describe(int32_t result) {

@@ -49,9 +49,7 @@ int32_t PulseSoundPlayer::Queue(const void* image, int32_t byteCount) {
 
 int32_t PulseSoundPlayer::Finish() {
     PresentationState& p = presentation_;
-    if (!p.open) return 0;
-    p.open = false;
-    if (!connection_) return 0;
+    if (!p.End() || !connection_) return 0;
     const int32_t result = connection_->Drain(Clock::now() + p.queued + kGrace);
     p.report.underruns = connection_->Underflows();
     if (result != 0) p.Fail(Explain(result));

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace zel {
 
@@ -34,6 +35,8 @@ struct PresentationState {
         open = true;
         return true;
     }
+    // Closes the presentation; false when none was open.
+    bool End() { return std::exchange(open, false); }
     // Records a failure (the words of the first one stay) and gives a failed queue's result.
     int32_t Fail(const std::string& what) {
         if (!failed) problem = what;
