@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "audio/mixer_api.h"
-#include "audio/platform/alsa_mixer_service.h"
+#include "audio/platform/alsa/mixer_service.h"
 #include "support/process.h"
 
 namespace zel {

@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "audio/platform/alsa_mixer_service.h"
-#include "audio/platform/alsa_output_device.h"
-#include "audio/platform/alsa_sound_player.h"
-#include "audio/platform/pulse_connection.h"
-#include "audio/platform/pulse_mixer_service.h"
-#include "audio/platform/pulse_output_device.h"
-#include "audio/platform/pulse_sound_player.h"
+#include "audio/platform/alsa/mixer_service.h"
+#include "audio/platform/alsa/output_device.h"
+#include "audio/platform/alsa/sound_player.h"
+#include "audio/platform/pulse/connection.h"
+#include "audio/platform/pulse/mixer_service.h"
+#include "audio/platform/pulse/output_device.h"
+#include "audio/platform/pulse/sound_player.h"
 
 namespace zel {
 

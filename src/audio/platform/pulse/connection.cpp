@@ -1,4 +1,4 @@
-#include "audio/platform/pulse_connection.h"
+#include "audio/platform/pulse/connection.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -1,4 +1,4 @@
-#include "audio/platform/pulse_sound_player.h"
+#include "audio/platform/pulse/sound_player.h"
 
 #include <pulse/def.h>
 

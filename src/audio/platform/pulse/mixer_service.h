@@ -12,7 +12,7 @@
 #include <set>
 
 #include "audio/platform/mixer_service.h"
-#include "audio/platform/pulse_connection.h"
+#include "audio/platform/pulse/connection.h"
 
 namespace zel {
 

@@ -1,4 +1,4 @@
-#include "audio/platform/pulse_output_device.h"
+#include "audio/platform/pulse/output_device.h"
 
 #include <pulse/def.h>
 

@@ -1,4 +1,4 @@
-#include "audio/platform/alsa_quiet.h"
+#include "audio/platform/alsa/quiet.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,11 +1,11 @@
-#include "audio/platform/alsa_output_device.h"
+#include "audio/platform/alsa/output_device.h"
 
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
 #include <memory>
 
-#include "audio/platform/alsa_quiet.h"
+#include "audio/platform/alsa/quiet.h"
 
 namespace zel {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "audio/platform/pulse_connection.h"
+#include "audio/platform/pulse/connection.h"
 #include "audio/platform/sound_player.h"
 
 namespace zel {

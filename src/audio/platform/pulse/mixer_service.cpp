@@ -1,4 +1,4 @@
-#include "audio/platform/pulse_mixer_service.h"
+#include "audio/platform/pulse/mixer_service.h"
 
 #include <pulse/def.h>
 #include <pulse/volume.h>

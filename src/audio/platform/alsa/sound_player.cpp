@@ -1,4 +1,4 @@
-#include "audio/platform/alsa_sound_player.h"
+#include "audio/platform/alsa/sound_player.h"
 
 #include <alsa/asoundlib.h>
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "audio/platform/alsa_quiet.h"
+#include "audio/platform/alsa/quiet.h"
 #include "audio/platform/wave_decoder.h"
 
 namespace zel {

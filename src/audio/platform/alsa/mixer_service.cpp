@@ -1,4 +1,4 @@
-#include "audio/platform/alsa_mixer_service.h"
+#include "audio/platform/alsa/mixer_service.h"
 
 #include <alsa/asoundlib.h>
 
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/platform/alsa_quiet.h"
+#include "audio/platform/alsa/quiet.h"
 
 namespace zel {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "audio/platform/output_device.h"
-#include "audio/platform/pulse_connection.h"
+#include "audio/platform/pulse/connection.h"
 
 namespace zel {
 
