@@ -57,7 +57,7 @@ class MeasuringAudio final : public zel::AudioOperations {
         : audio_(audio), player_(player) {}
 
     void InitialiseAudio() override { audio_.InitialiseAudio(); }
-    void RestoreMixerLevels() override { audio_.RestoreMixerLevels(); }
+    std::vector<std::string> RestoreMixerLevels() override { return audio_.RestoreMixerLevels(); }
     int32_t PlayWaveImage(const zel::WaveImage& image) override {
         std::vector<int16_t> sound(kFrames);
         std::memcpy(sound.data(), &image.At(23, "bench"), kFrames * 2);  // after the header
@@ -175,7 +175,7 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
     zel::SoundBackend backend = zel::OpenSoundBackend();
     zel::InihProfileReader profile;
     zel::StderrNoticePresenter notices("zel_audio_bench");
-    zel::ModZeltest audio({*backend.player, *backend.device, *backend.mixer, profile, notices},
+    zel::ModZeltest audio({*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
                           server->Folder());
     MeasuringAudio measuring(audio, *backend.player);
     zel::HeadlessWindow window;

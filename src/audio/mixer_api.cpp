@@ -34,7 +34,7 @@ int32_t MixerApi::OnVolumeControl(uint32_t MixerId, uint32_t ComponentType, int3
 
 int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t& level,
                                  int32_t& minimum, int32_t& maximum, int32_t& FailedStage,
-                                 ChannelLevels* channels) {
+                                 LineState* state) {
     level = 0;
     minimum = 0;
     maximum = 0;
@@ -44,8 +44,8 @@ int32_t MixerApi::GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32
             minimum = control.lMinimum;
             maximum = control.lMaximum;
             int32_t result = GetControlValue(handle, control, level, FailedStage);
-            if (result == 0 && channels != nullptr) {
-                result = mixer_.GetChannelLevels(handle, control.dwControlID, *channels);
+            if (result == 0 && state != nullptr) {
+                result = mixer_.GetLineState(handle, control.dwControlID, *state);
                 if (result != 0) {
                     level = 0;
                     FailedStage = stage::kGetValue;
@@ -64,15 +64,37 @@ int32_t MixerApi::SetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32
                            });
 }
 
-int32_t MixerApi::SetMixerChannels(uint32_t MixerId, uint32_t ComponentType,
-                                   const ChannelLevels& channels, int32_t& FailedStage) {
+template <typename Change>
+int32_t MixerApi::ChangeLine(uint32_t MixerId, uint32_t ComponentType, int32_t& FailedStage,
+                             Change change) {
     FailedStage = stage::kNone;
-    return OnVolumeControl(
-        MixerId, ComponentType, FailedStage, [&](MixerHandle handle, const VolumeControl& control) {
-            const int32_t result = mixer_.SetChannelLevels(handle, control.dwControlID, channels);
-            if (result != 0) FailedStage = stage::kSetValue;
-            return result;
-        });
+    return OnVolumeControl(MixerId, ComponentType, FailedStage,
+                           [&](MixerHandle handle, const VolumeControl& control) {
+                               const int32_t result = change(handle, control.dwControlID);
+                               if (result != 0) FailedStage = stage::kSetValue;
+                               return result;
+                           });
+}
+
+int32_t MixerApi::SetMixerLevels(uint32_t MixerId, uint32_t ComponentType, const LineState& state,
+                                 int32_t& FailedStage) {
+    return ChangeLine(MixerId, ComponentType, FailedStage, [&](MixerHandle handle, uint32_t id) {
+        return mixer_.SetLineLevels(handle, id, state);
+    });
+}
+
+int32_t MixerApi::SetMixerSwitches(uint32_t MixerId, uint32_t ComponentType,
+                                   const LineState& state, int32_t& FailedStage) {
+    return ChangeLine(MixerId, ComponentType, FailedStage, [&](MixerHandle handle, uint32_t id) {
+        return mixer_.SetLineSwitches(handle, id, state);
+    });
+}
+
+int32_t MixerApi::SetMixerSwitch(uint32_t MixerId, uint32_t ComponentType, bool on,
+                                 int32_t& FailedStage) {
+    return ChangeLine(MixerId, ComponentType, FailedStage, [&](MixerHandle handle, uint32_t id) {
+        return mixer_.SetSwitches(handle, id, on);
+    });
 }
 
 int32_t MixerApi::GetVolumeControl(MixerHandle handle, uint32_t ComponentType, uint32_t ControlType,

@@ -35,15 +35,20 @@ class MixerApi {
     explicit MixerApi(MixerService& mixer) : mixer_(mixer) {}
 
     // Entry points. Every output is set to 0 first; a failed read leaves the level 0. With
-    // `channels`, every channel's raw level is read as well, in the same step.
+    // `state`, the line's whole state is read as well, in the same step.
     int32_t GetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t& level,
                            int32_t& minimum, int32_t& maximum, int32_t& FailedStage,
-                           ChannelLevels* channels = nullptr);
+                           LineState* state = nullptr);
     int32_t SetMixerVolume(uint32_t MixerId, uint32_t ComponentType, int32_t level,
                            int32_t& FailedStage);
-    // Puts back every channel's raw level as GetMixerVolume read them.
-    int32_t SetMixerChannels(uint32_t MixerId, uint32_t ComponentType,
-                             const ChannelLevels& channels, int32_t& FailedStage);
+    // Put back the levels, or the switches, of a state GetMixerVolume read.
+    int32_t SetMixerLevels(uint32_t MixerId, uint32_t ComponentType, const LineState& state,
+                           int32_t& FailedStage);
+    int32_t SetMixerSwitches(uint32_t MixerId, uint32_t ComponentType, const LineState& state,
+                             int32_t& FailedStage);
+    // Switches every channel of the line on or off; a line without a switch succeeds.
+    int32_t SetMixerSwitch(uint32_t MixerId, uint32_t ComponentType, bool on,
+                           int32_t& FailedStage);
 
     // Their steps, on an open mixer.
     int32_t GetVolumeControl(MixerHandle handle, uint32_t ComponentType, uint32_t ControlType,
@@ -59,6 +64,10 @@ class MixerApi {
     template <typename Step>
     int32_t OnVolumeControl(uint32_t MixerId, uint32_t ComponentType, int32_t& FailedStage,
                             Step step);
+    // The same for a change of the line that needs only its control's identifier.
+    template <typename Change>
+    int32_t ChangeLine(uint32_t MixerId, uint32_t ComponentType, int32_t& FailedStage,
+                       Change change);
 
     MixerService& mixer_;
 };

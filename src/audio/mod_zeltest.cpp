@@ -1,7 +1,10 @@
 #include "audio/mod_zeltest.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
+#include <cstdio>
 #include <new>
 #include <vector>
 
@@ -29,6 +32,9 @@ constexpr const char* kCannotSetVolume =
     "sound card before running Parlowen";
 constexpr const char* kImageTooLarge = "Attempt to play more than 64k waveform from memory";
 
+constexpr const char* kNotCounted =
+    " The trial was not counted; the run has ended with the counts so far.";
+
 constexpr uint32_t kMixerId = 0;
 constexpr uint32_t kWaveOutDevice = 0;
 constexpr int32_t kMaxImageBytes = 65535;
@@ -46,6 +52,24 @@ int HexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// The write-back's order, and the line's name in its messages.
+constexpr std::array<std::pair<uint32_t, const char*>, 8> kWriteBackOrder{{
+    {component::kSynthesizer, "synthesizer"},
+    {component::kCompactDisc, "compact disc"},
+    {component::kLine, "line-in"},
+    {component::kMicrophone, "microphone"},
+    {component::kMonitor, "monitor"},
+    {component::kSpeakers, "speakers"},
+    {component::kWaveOut, "wave output"},
+    {component::kTelephone, "telephone"},
+}};
+
+std::string Muting(const std::vector<bool>& switches) {
+    const auto on = std::count(switches.begin(), switches.end(), true);
+    if (on == std::ssize(switches)) return "not muted";
+    return on == 0 ? "muted" : "partly muted";
 }
 
 // The text as it can be shown on one line: control and non-ASCII bytes as \xNN.
@@ -115,13 +139,18 @@ int32_t ConvertLevelText(const std::string& text, const std::string& origin) {
     return static_cast<int32_t>(value);
 }
 
+void LogToStderr(const std::string& line) {
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, line.c_str());
+}
+
 ModZeltest::ModZeltest(AudioPlatform platform, std::filesystem::path settingsDirectory,
-                       ProgramEnd end)
+                       ProgramEnd end, WriteBackLog log)
     : platform_(platform),
       mixerApi_(platform.mixer),
       apiz_(platform.profile, std::move(settingsDirectory)),
       kormodz_(
-          platform.notices, [this] { RestoreMixerLevels(); }, std::move(end)) {}
+          platform.notices, [this] { RestoreMixerLevels(); }, std::move(end)),
+      log_(std::move(log)) {}
 
 void ModZeltest::InitialiseAudio() {
     apiz_.IniFileName = kSettingsFileName;
@@ -159,9 +188,15 @@ void ModZeltest::CheckSoundCard() {
         ShowNotice(std::string(kFormatBefore) + kFormatChannels + kFormatAfter);
     }
     // The mixer is set up even when the format is missing: the card is still the user's.
+    Calibrate();
+}
+
+void ModZeltest::Calibrate() {
     if (MixerAvailable() == kTrue) {
         SaveAndMuteMixerLevels();
         ApplyCalibratedLevels();
+        // What the calibration left is what every presentation must play in.
+        armed_ = platform_.watch.Arm() == 0;
     } else {
         ShowNotice(kMixerUnavailable);
     }
@@ -177,64 +212,81 @@ int16_t ModZeltest::MixerAvailable() {
     return speakers == 0 && waveOut == 0 ? kTrue : kFalse;
 }
 
-SavedLevel ModZeltest::SaveLevel(uint32_t componentType) {
-    SavedLevel saved;
-    int32_t level = 0, minimum = 0, maximum = 0, stage = 0;
-    const int32_t result = mixerApi_.GetMixerVolume(kMixerId, componentType, level, minimum,
-                                                    maximum, stage, &saved.channels);
-    saved.read = result == 0 || stage == stage::kClose;
-    return saved;
+SavedLevel* ModZeltest::SaveLevel(uint32_t componentType) {
+    SavedLevel found;
+    int32_t minimum = 0, maximum = 0, stage = 0;
+    const int32_t result = mixerApi_.GetMixerVolume(kMixerId, componentType, found.level, minimum,
+                                                    maximum, stage, &found.state);
+    if (result != 0 && stage != stage::kClose) return nullptr;
+    found.read = true;
+    std::vector<SavedLevel>& outputs = saved_[componentType];
+    for (SavedLevel& saved : outputs) {
+        // Found before the program first changed it here: that is what goes back.
+        if (saved.state.output == found.state.output && saved.state.port == found.state.port) {
+            return &saved;
+        }
+    }
+    return &outputs.emplace_back(std::move(found));
 }
 
 void ModZeltest::SaveAndMuteMixerLevels() {
-    const std::array<std::pair<uint32_t, SavedLevel*>, 6> lines{{
-        {component::kSynthesizer, &savedSynthesizerLevel_},
-        {component::kCompactDisc, &savedCompactDiscLevel_},
-        {component::kLine, &savedLineLevel_},
-        {component::kMicrophone, &savedMicrophoneLevel_},
-        {component::kMonitor, &savedMonitorLevel_},
-        {component::kTelephone, &savedTelephoneLevel_},
-    }};
-    for (const auto& [type, saved] : lines) {
-        *saved = SaveLevel(type);
+    for (const uint32_t type : {component::kSynthesizer, component::kCompactDisc, component::kLine,
+                                component::kMicrophone, component::kMonitor,
+                                component::kTelephone}) {
+        SavedLevel* saved = SaveLevel(type);
         // A line whose level could not be read could not be put back: leave it alone.
-        if (!saved->read) continue;
+        if (saved == nullptr) continue;
+        saved->changed = true;
         int32_t stage = 0;
         mixerApi_.SetMixerVolume(kMixerId, type, 0, stage);
+        // Volume 0 is not silence on many cards: the switch goes off too, where there is one.
+        mixerApi_.SetMixerSwitch(kMixerId, type, false, stage);
     }
 }
 
 void ModZeltest::ApplyCalibratedLevels() {
-    int32_t stage = 0;
-    savedSpeakersLevel_ = SaveLevel(component::kSpeakers);
-    const int32_t master =
-        mixerApi_.SetMixerVolume(kMixerId, component::kSpeakers, masterVolumeSetting_, stage);
-    savedWaveOutLevel_ = SaveLevel(component::kWaveOut);
-    const int32_t wave =
-        mixerApi_.SetMixerVolume(kMixerId, component::kWaveOut, waveVolumeSetting_, stage);
-    if (master != 0 || wave != 0) ShowNotice(kCannotSetVolume);
+    // Set, and switched on: a muted output would play the whole run into silence.
+    const auto apply = [this](uint32_t type, int32_t level) {
+        if (SavedLevel* saved = SaveLevel(type)) saved->changed = true;
+        int32_t stage = 0;
+        const int32_t set = mixerApi_.SetMixerVolume(kMixerId, type, level, stage);
+        const int32_t on = mixerApi_.SetMixerSwitch(kMixerId, type, true, stage);
+        return set == 0 && on == 0;
+    };
+    const bool master = apply(component::kSpeakers, masterVolumeSetting_);
+    const bool wave = apply(component::kWaveOut, waveVolumeSetting_);
+    if (!master || !wave) ShowNotice(kCannotSetVolume);
 }
 
-void ModZeltest::RestoreMixerLevels() {
-    if (writtenBack_) return;
+std::vector<std::string> ModZeltest::RestoreMixerLevels() {
+    if (writtenBack_) return writeBackProblems_;
     // Marked first: a failure during the write-back must not start it again.
     writtenBack_ = true;
-    const std::array<std::pair<uint32_t, const SavedLevel*>, 8> lines{{
-        {component::kSynthesizer, &savedSynthesizerLevel_},
-        {component::kCompactDisc, &savedCompactDiscLevel_},
-        {component::kLine, &savedLineLevel_},
-        {component::kMicrophone, &savedMicrophoneLevel_},
-        {component::kMonitor, &savedMonitorLevel_},
-        {component::kSpeakers, &savedSpeakersLevel_},
-        {component::kWaveOut, &savedWaveOutLevel_},
-        {component::kTelephone, &savedTelephoneLevel_},
-    }};
-    for (const auto& [type, saved] : lines) {
-        // A level never read is not the user's: writing it would invent one.
-        if (!saved->read) continue;
-        int32_t stage = 0;
-        mixerApi_.SetMixerChannels(kMixerId, type, saved->channels, stage);
+    const auto failed = [this](const char* line, const char* what, const SavedLevel& saved,
+                               const std::string& value, int32_t result) {
+        writeBackProblems_.push_back("could not put back the " + std::string(line) + " " + what +
+                                     " (" + saved.state.where + ", " + value +
+                                     "): " + platform_.mixer.Describe(result));
+        if (log_) log_(writeBackProblems_.back());
+    };
+    for (const auto& [type, line] : kWriteBackOrder) {
+        for (const SavedLevel& saved : saved_[type]) {
+            // A level never read is not the user's, and one never changed needs nothing.
+            if (!saved.read || !saved.changed) continue;
+            int32_t stage = 0;
+            if (const int32_t result = mixerApi_.SetMixerLevels(kMixerId, type, saved.state, stage);
+                result != 0) {
+                failed(line, "level", saved, std::to_string(saved.level) + " of 65535", result);
+            }
+            if (saved.state.switches.empty()) continue;
+            if (const int32_t result =
+                    mixerApi_.SetMixerSwitches(kMixerId, type, saved.state, stage);
+                result != 0) {
+                failed(line, "mute", saved, Muting(saved.state.switches), result);
+            }
+        }
     }
+    return writeBackProblems_;
 }
 
 int32_t ModZeltest::PlayWaveImage(const WaveImage& image) {
@@ -252,12 +304,36 @@ int32_t ModZeltest::PlayWaveImage(const WaveImage& image) {
         return 0;
     }
     copy_bytes(&first, block.data(), ByteCount);
+    if (!presenting_) BeginPresentation();
+    // Once the output has left the calibrated state nothing more of the presentation is played.
+    if (!change_.empty()) return 0;
     return platform_.player.Queue(block.data(), ByteCount);
+}
+
+void ModZeltest::BeginPresentation() {
+    presenting_ = true;
+    change_.clear();
+    if (recalibrate_) {
+        // The output in use now, as the user left it, is saved first, then calibrated; an
+        // output that went away is opened again.
+        recalibrate_ = false;
+        WaveOutCaps caps;
+        if (platform_.device.GetDevCaps(kWaveOutDevice, caps) == 0) Calibrate();
+    }
+    if (armed_) change_ = platform_.watch.Changed();
 }
 
 PresentationEnd ModZeltest::EndPresentation() {
     if (soundAvailable_ == kFalse) return PresentationEnd::Silent;
-    if (platform_.player.Finish() != 0) return PresentationEnd::Played;
+    presenting_ = false;
+    const int32_t played = platform_.player.Finish();
+    if (change_.empty() && armed_) change_ = platform_.watch.Changed();
+    if (!change_.empty()) {
+        recalibrate_ = true;
+        ShowNotice(change_ + kNotCounted);
+        return PresentationEnd::Failed;
+    }
+    if (played != 0) return PresentationEnd::Played;
     const std::string problem = platform_.player.Problem();
     ShowNotice("The trial could not be played: " +
                (problem.empty() ? std::string("the sound output failed") : problem) +

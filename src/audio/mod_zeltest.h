@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "audio/apiz.h"
 #include "audio/kormodz.h"
@@ -14,6 +17,7 @@
 #include "audio/platform/mixer_service.h"
 #include "audio/platform/notice_presenter.h"
 #include "audio/platform/output_device.h"
+#include "audio/platform/output_watch.h"
 #include "audio/platform/profile_reader.h"
 #include "audio/platform/sound_player.h"
 #include "testrun/audio_operations.h"
@@ -31,6 +35,7 @@ struct AudioPlatform {
     MixerService& mixer;
     ProfileReader& profile;
     NoticePresenter& notices;
+    OutputWatch& watch;
 };
 
 // A calibration value as a level: decimal with an optional sign, or "&H" hexadecimal of up to
@@ -39,28 +44,39 @@ struct AudioPlatform {
 // 32-bit range an overflow; either error names `origin` and the text.
 int32_t ConvertLevelText(const std::string& text, const std::string& origin);
 
-// One mixer line's level as saved at start-up: every channel's raw level, for putting it back
-// exactly. `read` when the mixer delivered them, also when only the close after the read failed:
-// those levels are genuine.
+// One mixer line as found on one output: its whole state, for putting it back exactly, and its
+// level on the uniform scale, for messages. `read` when the mixer delivered them, also when only
+// the close after the read failed: those levels are genuine. `changed` once the program has set
+// the line: only then is there something to put back.
 struct SavedLevel {
-    ChannelLevels channels;
+    LineState state;
+    int32_t level = 0;
     bool read = false;
+    bool changed = false;
 };
+
+// Where the write-back's problems go, one line each: by default stderr, "PROGRAM: LINE".
+using WriteBackLog = std::function<void(const std::string& line)>;
+void LogToStderr(const std::string& line);
 
 class ModZeltest final : public AudioOperations {
   public:
     // `settingsDirectory` holds the settings file; `end` ends the program after a fatal stop.
     ModZeltest(AudioPlatform platform, std::filesystem::path settingsDirectory,
-               ProgramEnd end = EndProcess);
+               ProgramEnd end = EndProcess, WriteBackLog log = LogToStderr);
 
     // AudioOperations.
     void InitialiseAudio() override;
+    // Before the first image of a presentation the output is checked against the calibrated
+    // state (after a change, calibrated again first): when it differs nothing is queued.
     int32_t PlayWaveImage(const WaveImage& image) override;
-    // A failure is told to the user in a notice that names it.
+    // Failed when the output failed, ran dry, or left the calibrated state at any time since the
+    // presentation's first image; one notice tells the user why.
     PresentationEnd EndPresentation() override;
-    // Writes back each line whose level was read at start-up, once per program: every way the
-    // program ends may call it, and only the first call writes.
-    void RestoreMixerLevels() override;
+    // Writes back, on every output it was changed on, each line whose state was read, once per
+    // program: every way the program ends may call it, and only the first call writes. Each
+    // level or switch that could not be put back is logged as it fails.
+    std::vector<std::string> RestoreMixerLevels() override;
 
     // The start-up steps, in the order InitialiseAudio runs them.
     void ReadCalibration();
@@ -79,7 +95,12 @@ class ModZeltest final : public AudioOperations {
     const Apiz& Settings() const { return apiz_; }
 
   private:
-    SavedLevel SaveLevel(uint32_t componentType);
+    // Reads the line and keeps its state as found on the output it is on now, unless that output's
+    // state was kept before; null when it cannot be read.
+    SavedLevel* SaveLevel(uint32_t componentType);
+    // The mixer steps of the start-up check, and the watch armed on their outcome.
+    void Calibrate();
+    void BeginPresentation();
 
     AudioPlatform platform_;
     MixerApi mixerApi_;
@@ -89,16 +110,17 @@ class ModZeltest final : public AudioOperations {
     int16_t soundAvailable_ = kFalse;
     int32_t waveVolumeSetting_ = 0;
     int32_t masterVolumeSetting_ = 0;
-    bool writtenBack_ = false;
 
-    SavedLevel savedSynthesizerLevel_;
-    SavedLevel savedCompactDiscLevel_;
-    SavedLevel savedLineLevel_;
-    SavedLevel savedMicrophoneLevel_;
-    SavedLevel savedMonitorLevel_;
-    SavedLevel savedTelephoneLevel_;
-    SavedLevel savedSpeakersLevel_;
-    SavedLevel savedWaveOutLevel_;
+    // Every line's states as found, by component type, one for each output it was set on.
+    std::map<uint32_t, std::vector<SavedLevel>> saved_;
+    WriteBackLog log_;
+    bool writtenBack_ = false;
+    std::vector<std::string> writeBackProblems_;
+
+    bool armed_ = false;        // the watch holds the calibrated state
+    bool recalibrate_ = false;  // the output left it: calibrate again before the next presentation
+    bool presenting_ = false;
+    std::string change_;        // how the output left it during this presentation
 };
 
 }  // namespace zel

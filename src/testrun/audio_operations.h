@@ -3,6 +3,8 @@
 // The start-up audio work, playback and the mixer write-back, as the trial cycle sees them.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "synthesis/wave_image.h"
 
@@ -12,7 +14,8 @@ namespace zel {
 enum class PresentationEnd {
     Played,  // every image was played
     Silent,  // there is no usable sound card: nothing was to be heard
-    Failed,  // the sound output failed during it; the user has been told
+    Failed,  // it did not play wholly as calibrated (the output failed or was changed); the
+             // user has been told
 };
 
 class AudioOperations {
@@ -27,8 +30,9 @@ class AudioOperations {
     virtual int32_t PlayWaveImage(const WaveImage& image) = 0;
     // Returns only when the images queued have been played.
     virtual PresentationEnd EndPresentation() = 0;
-    // Writes back the mixer levels saved at start-up.
-    virtual void RestoreMixerLevels() = 0;
+    // Writes back the mixer levels saved at start-up, once however often it is called; returns
+    // what could not be put back, one line each for the user (empty when everything was).
+    virtual std::vector<std::string> RestoreMixerLevels() = 0;
 };
 
 // No sound card: nothing to examine, nothing played, nothing to write back.
@@ -37,7 +41,7 @@ class SilentAudio final : public AudioOperations {
     void InitialiseAudio() override {}
     int32_t PlayWaveImage(const WaveImage&) override { return 0; }
     PresentationEnd EndPresentation() override { return PresentationEnd::Silent; }
-    void RestoreMixerLevels() override {}
+    std::vector<std::string> RestoreMixerLevels() override { return {}; }
 };
 
 }  // namespace zel

@@ -1,6 +1,7 @@
 // zel-test: the listening test's window. This is where the program's parts are put together.
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
@@ -13,6 +14,20 @@
 #include "ui/program.h"
 
 namespace {
+
+// Qt's platform plugin ends the process on its own when the display goes away (logout with the
+// window open, a compositor crash): exit(1) from inside the event loop. The write-back runs then
+// too, from here.
+zel::ModZeltest* gAudio = nullptr;
+
+void WriteBackAtExit() {
+    if (gAudio == nullptr) return;
+    try {
+        gAudio->RestoreMixerLevels();
+    } catch (...) {
+        // Nothing can be reported any more; the problems logged so far stand.
+    }
+}
 
 // The folder given with --settings-dir (to try a calibration without touching the system's
 // settings file), the system configuration directory without it, or nothing when the option
@@ -56,8 +71,13 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "zel-test: playing through %s\n", backend.description.c_str());
     zel::InihProfileReader profile;
     zel::ModZeltest audio(
-        zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices},
+        zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices,
+                           *backend.watch},
         *settingsDirectory);
 
-    return zel::ui::RunProgram(app, audio, exitSignals.Fd());
+    std::atexit(WriteBackAtExit);
+    gAudio = &audio;
+    const int status = zel::ui::RunProgram(app, audio, exitSignals.Fd());
+    gAudio = nullptr;
+    return status;
 }

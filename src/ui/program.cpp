@@ -47,8 +47,16 @@ void ZelApplication::Escaped(const std::exception& error) {
     std::exit(1);
 }
 
-WindowShell::WindowShell(Registry& registry, ProgramLauncher& launcher, ProgramEnd& end)
-    : registry_(registry), launcher_(launcher), end_(end) {}
+WindowShell::WindowShell(Registry& registry, ProgramLauncher& launcher, ProgramEnd& end,
+                         AudioOperations& audio)
+    : registry_(registry), launcher_(launcher), end_(end), audio_(audio) {}
+
+void WindowShell::EndProgram() {
+    // Written back already by the quit sequence: this only collects what could not be.
+    const std::vector<std::string> problems = audio_.RestoreMixerLevels();
+    if (!end_.BySignal()) ShowWriteBackProblems(problems);
+    end_.End(problems.empty() ? 0 : 1);
+}
 
 void WindowShell::ShowAboutBox() {
     // Created, and so loaded, for every showing; modal, without an owner.
@@ -75,7 +83,7 @@ int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> e
     app.SetErrorReport(&report);
     PathRegistry registry;
     DetachedLauncher launcher;
-    WindowShell shell(registry, launcher, end);
+    WindowShell shell(registry, launcher, end, audio);
     ProgramRandom random;
 
     ZelmainForm window(TwipsScale(QGuiApplication::primaryScreen()));
@@ -95,20 +103,17 @@ int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> e
     }
     const bool loaded = report.Run([&] { logic.Form_Load(); });
     startUpSignal.reset();
-    if (end.Requested()) {
-        audio.RestoreMixerLevels();
-        app.SetErrorReport(nullptr);
-        return end.Status();
-    }
-
     int status = 0;
-    if (loaded) {
+    if (loaded && !end.Requested()) {
         if (exitSignalFd) window.WatchExitSignal(*exitSignalFd);
         window.show();
         status = app.exec();
     }
     app.SetErrorReport(nullptr);
-    return end.Requested() ? end.Status() : status;
+    if (end.Requested()) status = end.Status();
+    // Every way out has written back by now but a signal during the start-up work; either way
+    // this says whether everything went back.
+    return audio.RestoreMixerLevels().empty() ? status : 1;
 }
 
 }  // namespace zel::ui

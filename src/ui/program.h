@@ -34,15 +34,18 @@ class ZelApplication final : public QApplication {
 
 class WindowShell final : public ProgramShell {
   public:
-    WindowShell(Registry& registry, ProgramLauncher& launcher, ProgramEnd& end);
+    WindowShell(Registry& registry, ProgramLauncher& launcher, ProgramEnd& end,
+                AudioOperations& audio);
 
     void ShowAboutBox() override;
-    void EndProgram() override { end_.End(0); }
+    // With status 1, and a box saying why, when the write-back could not put everything back.
+    void EndProgram() override;
 
   private:
     Registry& registry_;
     ProgramLauncher& launcher_;
     ProgramEnd& end_;
+    AudioOperations& audio_;
 };
 
 // False when Qt would find no display to open (and abort): no X or Wayland display in the
@@ -50,8 +53,8 @@ class WindowShell final : public ProgramShell {
 bool DisplayAvailable(int argc, char** argv);
 
 // Loads the main window (the start-up audio work included), shows it and runs it until the
-// program ends; returns the exit status. A readable `exitSignalFd` ends the program the way
-// File > Exit does.
+// program ends; returns the exit status, 1 when the write-back could not put everything back. A
+// readable `exitSignalFd` ends the program the way File > Exit does.
 int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd);
 
 }  // namespace zel::ui

@@ -50,7 +50,7 @@ void ErrorReport::Report(const std::exception& error) {
                     QMessageBox::Ok);
     box.exec();
     try {
-        audio_.RestoreMixerLevels();
+        ShowWriteBackProblems(audio_.RestoreMixerLevels());
     } catch (const std::exception& failed) {
         log_ << "zel-test: " << failed.what() << std::endl;
     }
@@ -59,6 +59,15 @@ void ErrorReport::Report(const std::exception& error) {
 
 QString ApplicationTitle() {
     return QCoreApplication::applicationName();
+}
+
+void ShowWriteBackProblems(const std::vector<std::string>& problems) {
+    if (problems.empty()) return;
+    QString text = QStringLiteral("The sound settings could not all be put back as they were:");
+    for (const std::string& problem : problems) text += "\n- " + QString::fromStdString(problem);
+    text += QStringLiteral("\nPut them back in the desktop's sound settings or with alsamixer.");
+    QMessageBox box(QMessageBox::Warning, ApplicationTitle(), text, QMessageBox::Ok);
+    box.exec();
 }
 
 }  // namespace zel::ui

@@ -6,6 +6,8 @@
 #include <QString>
 #include <functional>
 #include <iosfwd>
+#include <string>
+#include <vector>
 
 #include "testrun/audio_operations.h"
 
@@ -24,10 +26,14 @@ class ProgramEnd {
     void End(int status);
     bool Requested() const { return requested_; }
     int Status() const { return status_; }
+    // The end was asked for by a signal: nobody may be waiting at the screen, so no box opens.
+    void Signalled() { signalled_ = true; }
+    bool BySignal() const { return signalled_; }
 
   private:
     Quit quit_;
     bool requested_ = false;
+    bool signalled_ = false;
     int status_ = 0;
 };
 
@@ -53,5 +59,8 @@ class ErrorReport {
 
 // The title of the program's own boxes.
 QString ApplicationTitle();
+
+// Tells the user in a box what the write-back could not put back (each line is on stderr too).
+void ShowWriteBackProblems(const std::vector<std::string>& problems);
 
 }  // namespace zel::ui

@@ -265,6 +265,7 @@ void ZelmainForm::WatchExitSignal(int fd) {
         exitSignal_->setEnabled(false);
         char discard[256];
         [[maybe_unused]] const ssize_t ignored = ::read(fd, discard, sizeof discard);
+        if (report_) report_->End().Signalled();
         Handle([this] { logic_->mnuFileExit_Click(); });
     });
 }

@@ -15,10 +15,15 @@
 namespace zel {
 namespace {
 
-// NAME MAX LEVEL..., a level for each channel.
+// NAME MAX LEVEL... [SWITCH...], a level (and switch) for each channel: Master muted.
 constexpr const char* kMixer =
-    "Master 65535 40000 41000\nPCM 255 200 210\nSynth 31 20 21\nCD 31 22 22\nLine 31 23\n"
-    "Mic 31 24\nMonitor 31 25\nPhone 31 26\n";
+    "Master 65535 40000 41000 off off\nPCM 255 200 210 on on\nSynth 31 20 21\nCD 31 22 22\n"
+    "Line 31 23 on\nMic 31 24 on\nMonitor 31 25\nPhone 31 26\n";
+
+// As the default calibration leaves it.
+constexpr const char* kCalibrated =
+    "Master 65535 4096 4096 on on\nPCM 255 128 128 on on\nSynth 31 0 0\nCD 31 0 0\n"
+    "Line 31 0 off\nMic 31 0 off\nMonitor 31 0\nPhone 31 0\n";
 
 class TestAlsa : public ::testing::Test {
   protected:
@@ -59,16 +64,17 @@ TEST_F(TestAlsa, LevelsAreOnOneScaleMappedOntoEachElementsRange) {
         EXPECT_EQ(stage, stage::kSetValue);
     }
     EXPECT_EQ(Read(),
-              "Master 65535 1234 1234\nPCM 255 200 210\nSynth 31 20 21\nCD 31 22 22\n"
-              "Line 31 23\nMic 31 24\nMonitor 31 25\nPhone 31 16\n");
+              "Master 65535 1234 1234 off off\nPCM 255 200 210 on on\nSynth 31 20 21\n"
+              "CD 31 22 22\nLine 31 23 on\nMic 31 24 on\nMonitor 31 25\nPhone 31 16\n");
     Write("Master 65535 50\n");
     EXPECT_NE(api.GetMixerVolume(0, component::kTelephone, level, minimum, maximum, stage), 0);
     EXPECT_EQ(stage, stage::kLineInfo);
 }
 
-// zel-stimuli --play and zel-test, headless, on this mixer and a PCM that plays at once: however
-// they end, every channel is as they found it (the balance of Master and Synth survives), and the
-// status says whether something failed.
+// zel-stimuli --play and zel-test, headless, on this mixer and a PCM that plays at once: while
+// they play Master and PCM are switched on and the other sources off; however they end, every
+// channel is as they found it (the balance of Master and Synth survives, Master muted again), and
+// the status says whether something failed.
 TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
     struct Case {
         const char* trials;    // zel-stimuli --play --trials; null: zel-test
@@ -101,8 +107,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         if (c.signal != 0) {
             ASSERT_TRUE(testing::WaitFor([&] {
                 return c.waitFor ? testing::ReadFile(err).find(c.waitFor) != std::string::npos
-                                 : Read().find("Mic 31 0\n") != std::string::npos;
-            })) << testing::ReadFile(err);
+                                 : Read() == kCalibrated;
+            })) << testing::ReadFile(err) << Read();
             ::kill(static_cast<pid_t>(child->processId()), c.signal);
         }
         EXPECT_EQ(testing::Status(*child), c.status) << testing::ReadFile(err);

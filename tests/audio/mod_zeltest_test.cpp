@@ -30,11 +30,14 @@ const std::string kCannotSet =
     "notice [] Unable to set volume. Please set sound card volume as required using software "
     "supplied with sound card before running Parlowen";
 
-// The other sources muted, then master and wave set, each in this order; levels are 1000 + type.
-const Log kMuted{"set 4100 0", "set 4101 0", "set 4098 0", "set 4099 0", "set 3 0", "set 4102 0"};
-const Log kCalibrated{"set 4 4096", "set 4104 20000"};
+// The other sources muted (and switched off where they have a switch), then master and wave set
+// and switched on, each in this order; levels are 1000 + type, the speakers start muted.
+const Log kMuted{"set 4100 0", "set 4101 0", "set 4098 0", "set 4099 0",
+                 "off 4099",   "set 3 0",    "set 4102 0"};
+const Log kCalibrated{"set 4 4096", "on 4", "set 4104 20000", "on 4104"};
 const Log kWrittenBack{"set 4100 5100", "set 4101 5101", "set 4098 5098", "set 4099 5099",
-                       "set 3 1003",    "set 4 1004",    "set 4104 5104", "set 4102 5102"};
+                       "on 4099",       "set 3 1003",    "set 4 1004",    "off 4",
+                       "set 4104 5104", "on 4104",       "set 4102 5102"};
 
 Log operator+(Log first, const Log& second) {
     first.insert(first.end(), second.begin(), second.end());
@@ -45,8 +48,9 @@ Log operator+(Log first, const Log& second) {
 // program's end keeps its status and throws it, so that nothing after it runs.
 struct Rig {
     explicit Rig(const std::optional<std::string>& settings = std::nullopt)
-        : audio({player, device, mixer, profile, notices}, folder.path().toStdString(),
-                [this](int status) { throw ended = status; }) {
+        : audio({player, device, mixer, profile, notices, watch}, folder.path().toStdString(),
+                [this](int status) { throw ended = status; },
+                [this](const std::string& line) { log.push_back("stderr " + line); }) {
         if (settings) std::ofstream(SettingsPath(), std::ios::binary) << *settings;
     }
     std::string SettingsPath() const { return folder.filePath(kSettingsFileName).toStdString(); }
@@ -57,6 +61,7 @@ struct Rig {
     testing::FakeOutputDevice device;
     testing::FakeSoundPlayer player;
     testing::FakeMixerService mixer{log};
+    testing::FakeOutputWatch watch;
     InihProfileReader profile;
     int ended = 0;  // the status the program was ended with
     ModZeltest audio;
@@ -79,9 +84,12 @@ TEST(ModZeltest, StartUpSetsTheMixerFoundAndWritesBackOnlyWhatItRead) {
         {"speakers unreadable", kWaveFormat2M16, {{{Op::Get, kSpeakers}, 1}}, {kNoMixer}, {}},
         {"wave output unreadable", kWaveFormat2M16, {{{Op::Get, kWaveOut}, 1}}, {kNoMixer}, {}},
         {"wave output cannot be set", kWaveFormat2M16, {{{Op::Set, kWaveOut}, 3}},
-         kMuted + Log{"set 4 4096", kCannotSet}, kWrittenBack},
+         kMuted + Log{"set 4 4096", "on 4", "on 4104", kCannotSet}, kWrittenBack},
         {"both sets fail", kWaveFormat2M16, {{{Op::Set, kSpeakers}, 3}, {{Op::Set, kWaveOut}, 3}},
-         kMuted + Log{kCannotSet}, kWrittenBack},
+         kMuted + Log{"on 4", "on 4104", kCannotSet}, kWrittenBack},
+        // A muted output would play the whole run into silence.
+        {"speakers cannot be switched on", kWaveFormat2M16, {{{Op::Switch, kSpeakers}, 3}},
+         kMuted + Log{"set 4 4096", "set 4104 20000", "on 4104", kCannotSet}, kWrittenBack},
         {"mixer cannot be opened", kWaveFormat2M16, {{{Op::Open, 0}, 1}}, {kNoMixer}, {}},
         // The microphone could be set, but a level never read could not be put back; a failing
         // close after a failing read hides nothing.
@@ -89,7 +97,8 @@ TEST(ModZeltest, StartUpSetsTheMixerFoundAndWritesBackOnlyWhatItRead) {
          {{{Op::Line, component::kTelephone}, 1}, {{Op::Line, component::kLine}, 1},
           {{Op::Get, kMicrophone}, 1}, {{Op::Close, kMicrophone}, 8}},
          Log{"set 4100 0", "set 4101 0", "set 3 0"} + kCalibrated,
-         {"set 4100 5100", "set 4101 5101", "set 3 1003", "set 4 1004", "set 4104 5104"}},
+         {"set 4100 5100", "set 4101 5101", "set 3 1003", "set 4 1004", "off 4", "set 4104 5104",
+          "on 4104"}},
         {"close fails after the read", kWaveFormat2M16, {{{Op::Close, kMicrophone}, 8}},
          kMuted + kCalibrated, kWrittenBack},
     };
@@ -173,7 +182,7 @@ TEST(ModZeltest, UnreadableSettingsFileIsToldOnceBeforeTheCardAndTheDefaultsAreU
     rig.audio.InitialiseAudio();
     const Log told{"notice [] Cannot read the settings file " + rig.SettingsPath() +
                    " (Is a directory). The built-in calibration levels are used."};
-    EXPECT_EQ(rig.log, (told + kMuted + Log{"set 4 4096", "set 4104 32768"}));
+    EXPECT_EQ(rig.log, (told + kMuted + Log{"set 4 4096", "on 4", "set 4104 32768", "on 4104"}));
 }
 
 TEST(ModZeltest, PlaysAnExactCopyAndTellsOrStopsOnWhatItCannotPlay) {
@@ -199,6 +208,74 @@ TEST(ModZeltest, PlaysAnExactCopyAndTellsOrStopsOnWhatItCannotPlay) {
     EXPECT_EQ(rig.log,
               Log{"critical Attempt to play more than 64k waveform from memory"} + kWrittenBack);
     EXPECT_EQ(rig.player.played.size(), 1u);
+}
+
+// Each level or switch that cannot be put back is said, as it fails and in the result; the
+// others still go back, and only once.
+TEST(ModZeltest, WriteBackSaysWhatItCouldNotPutBack) {
+    Rig rig;
+    rig.audio.InitialiseAudio();
+    rig.log.clear();
+    rig.mixer.failures = {{{Op::Set, component::kSpeakers}, 3}, {{Op::Switch, component::kSpeakers}, 5}};
+    const std::vector<std::string> expected{
+        "could not put back the speakers level (line 4, 1004 of 65535): error 3",
+        "could not put back the speakers mute (line 4, muted): error 5"};
+    EXPECT_EQ(rig.audio.RestoreMixerLevels(), expected);
+    Log log = kWrittenBack;
+    log.erase(log.begin() + 6, log.begin() + 8);
+    log.insert(log.begin() + 6, {"stderr " + expected[0], "stderr " + expected[1]});
+    EXPECT_EQ(rig.log, log);
+    rig.log.clear();
+    EXPECT_EQ(rig.audio.RestoreMixerLevels(), expected);
+    EXPECT_TRUE(rig.log.empty());
+}
+
+// A presentation that did not play wholly in the calibrated state is not counted: a change seen
+// before it plays nothing, one during it fails it; each says why, and the next presentation
+// calibrates again, on the port now in use, saving that port's own level first. At the end each
+// port gets back its own level.
+TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
+    const std::string kChange = "The sound output changed from Speakers to Headphones.";
+    const Log kTold{"notice [] " + kChange +
+                    " The trial was not counted; the run has ended with the counts so far."};
+    const auto present = [](Rig& rig) {
+        for (int image = 0; image < 3; ++image) rig.audio.PlayWaveImage(MakeWaveImage());
+        return rig.audio.EndPresentation();
+    };
+    Rig rig("[Calibration]\nWave_volume=20000\n");
+    rig.mixer.port = "speakers";
+    rig.audio.InitialiseAudio();
+    EXPECT_EQ(rig.watch.arms, 1);
+    EXPECT_EQ(present(rig), PresentationEnd::Played);
+
+    // Headphones plugged in between trials: their port has its own level and switch.
+    rig.mixer.port = "headphones";
+    rig.mixer.ports["headphones"] = 50000;
+    rig.mixer.portSwitches["headphones"] = true;
+    rig.watch.change = kChange;
+    rig.log.clear();
+    EXPECT_EQ(present(rig), PresentationEnd::Failed);
+    EXPECT_EQ(rig.player.played.size(), 3u) << "nothing queued";
+    EXPECT_EQ(rig.log, kTold);
+
+    rig.log.clear();
+    EXPECT_EQ(present(rig), PresentationEnd::Played);
+    EXPECT_EQ(rig.watch.arms, 2);
+    EXPECT_EQ(rig.log, kMuted + kCalibrated) << "calibrated again";
+    EXPECT_EQ(rig.player.played.size(), 6u);
+
+    // Changed while it played.
+    rig.player.onFinish = [&] { rig.watch.change = kChange; };
+    rig.log.clear();
+    EXPECT_EQ(present(rig), PresentationEnd::Failed);
+    EXPECT_EQ(rig.player.played.size(), 9u);
+    EXPECT_EQ(rig.log, kTold);
+
+    rig.log.clear();
+    rig.audio.RestoreMixerLevels();
+    EXPECT_EQ(rig.log, (Log{"set 4100 5100", "set 4101 5101", "set 4098 5098", "set 4099 5099",
+                            "on 4099", "set 3 1003", "set 4 1004 on speakers", "off 4 on speakers",
+                            "set 4 50000", "on 4", "set 4104 5104", "on 4104", "set 4102 5102"}));
 }
 
 }  // namespace

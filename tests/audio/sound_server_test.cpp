@@ -125,7 +125,7 @@ TEST_P(OnServer, CalibrationSetsSinkAndStreamAndTheWriteBackRestoresBoth) {
     testing::Log log;
     testing::FakeNoticePresenter notices(log);
     InihProfileReader profile;
-    ModZeltest audio({*backend.player, *backend.device, *backend.mixer, profile, notices},
+    ModZeltest audio({*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
                      folder.path().toStdString());
     audio.InitialiseAudio();
     EXPECT_TRUE(log.empty()) << log.front();

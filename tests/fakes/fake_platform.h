@@ -4,6 +4,7 @@
 // test sees their order; each fake can fail where the tests need it to.
 
 #include <bit>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "audio/platform/mixer_service.h"
 #include "audio/platform/notice_presenter.h"
 #include "audio/platform/output_device.h"
+#include "audio/platform/output_watch.h"
 #include "audio/platform/sound_player.h"
 
 namespace zel::testing {
@@ -42,17 +44,37 @@ struct FakeSoundPlayer final : SoundPlayer {
         played.emplace_back(bytes, bytes + byteCount);
         return 1;
     }
-    int32_t Finish() override { return problem.empty() ? 1 : 0; }
+    int32_t Finish() override {
+        if (onFinish) onFinish();
+        return problem.empty() ? 1 : 0;
+    }
     std::string Problem() const override { return problem; }
     PresentationReport LastPresentation() const override { return {}; }
     std::string problem;
     std::vector<std::vector<uint8_t>> played;
+    std::function<void()> onFinish;  // while the presentation plays
+};
+
+// Says what the test says changed; counts how often it was armed.
+struct FakeOutputWatch final : OutputWatch {
+    int32_t Arm() override {
+        ++arms;
+        change.clear();
+        return 0;
+    }
+    std::string Changed() override { return change; }
+    int arms = 0;
+    std::string change;
 };
 
 // A mixer whose lines are named by their component type (line, control and value alike), each
-// with one channel, at 1000 + its type until set. Logs "set TYPE LEVEL" for every level set.
+// with one channel, at 1000 + its type until set. Speakers (muted), wave output and microphone
+// have a switch. The speakers' level and switch belong to the active port, as on a desktop's
+// sink. Logs
+// "set TYPE LEVEL" for every level set (with " on PORT" for another port's), "on TYPE" and
+// "off TYPE" for every switch set.
 struct FakeMixerService final : MixerService {
-    enum class Op { Open, Line, Get, Set, Close };
+    enum class Op { Open, Line, Get, Set, Switch, Close };
 
     explicit FakeMixerService(Log& log) : log(log) {}
 
@@ -80,29 +102,65 @@ struct FakeMixerService final : MixerService {
         log.push_back("set " + std::to_string(id) + " " + std::to_string(Level(id)));
         return 0;
     }
-    int32_t GetChannelLevels(MixerHandle, uint32_t id, ChannelLevels& channels) override {
+    int32_t GetLineState(MixerHandle, uint32_t id, LineState& state) override {
         if (const int32_t code = failures[{Op::Get, id}]) return code;
-        channels = {Level(id)};
+        state = {{Level(id)}, {}, "card", id == component::kSpeakers ? port : "", Where(id)};
+        if (bool* on = Switch(id, port)) state.switches = {*on};
         return 0;
     }
-    int32_t SetChannelLevels(MixerHandle handle, uint32_t id,
-                             const ChannelLevels& channels) override {
-        return SetControlValue(handle, id, static_cast<uint32_t>(channels.at(0)));
+    int32_t SetLineLevels(MixerHandle, uint32_t id, const LineState& state) override {
+        if (const int32_t code = failures[{Op::Set, id}]) return code;
+        const bool here = id != component::kSpeakers || state.port == port;
+        int32_t& level = here ? Level(id) : ports.try_emplace(state.port, 1004).first->second;
+        level = static_cast<int32_t>(state.levels.at(0));
+        log.push_back("set " + std::to_string(id) + " " + std::to_string(level) +
+                      (here ? "" : " on " + state.port));
+        return 0;
     }
+    int32_t SetLineSwitches(MixerHandle, uint32_t id, const LineState& state) override {
+        return Switched(id, state.port, state.switches.at(0));
+    }
+    int32_t SetSwitches(MixerHandle, uint32_t id, bool on) override { return Switched(id, port, on); }
     int32_t Close(MixerHandle handle) override {
         const uint32_t type = open.at(handle);
         open.erase(handle);
         return failures[{Op::Close, type}];
+    }
+    std::string Describe(int32_t result) const override {
+        return "error " + std::to_string(result);
+    }
+
+    static std::string Where(uint32_t type) { return "line " + std::to_string(type); }
+    // The speakers' level on the active port; a port starts at 1004, muted.
+    int32_t& Level(uint32_t type) {
+        if (type == component::kSpeakers) return ports.try_emplace(port, 1004).first->second;
+        return levels.try_emplace(type, 1000 + type).first->second;
+    }
+    bool* Switch(uint32_t type, const std::string& on) {
+        if (type == component::kSpeakers) return &portSwitches.try_emplace(on, false).first->second;
+        const auto found = switches.find(type);
+        return found == switches.end() ? nullptr : &found->second;
+    }
+    int32_t Switched(uint32_t id, const std::string& on, bool value) {
+        bool* line = Switch(id, on);
+        if (line == nullptr) return 0;
+        if (const int32_t code = failures[{Op::Switch, id}]) return code;
+        *line = value;
+        log.push_back((value ? "on " : "off ") + std::to_string(id) +
+                      (id == component::kSpeakers && on != port ? " on " + on : ""));
+        return 0;
     }
 
     // The code each step returns for a line (0 for Open); a line whose Line step fails is missing.
     std::map<std::pair<Op, uint32_t>, int32_t> failures;
     std::map<MixerHandle, uint32_t> open;  // handle -> the line it looked up
 
-    int32_t& Level(uint32_t type) { return levels.try_emplace(type, 1000 + type).first->second; }
-
     Log& log;
     std::map<uint32_t, int32_t> levels;
+    std::map<uint32_t, bool> switches{{component::kWaveOut, true}, {component::kMicrophone, true}};
+    std::string port;                           // the speakers' active port
+    std::map<std::string, int32_t> ports;       // the speakers' level on each port
+    std::map<std::string, bool> portSwitches;  // and their switch
 };
 
 }  // namespace zel::testing

@@ -32,12 +32,17 @@ struct FakeAudio final : AudioOperations {
         if (onEnd) onEnd();
         return end;
     }
-    void RestoreMixerLevels() override { ++restores; }
+    // Writes back on the first call only, as the program's own does.
+    std::vector<std::string> RestoreMixerLevels() override {
+        restores = 1;
+        return writeBackProblems;
+    }
 
     std::vector<WaveImage> played;
     std::function<void(int played)> onPlay;
     std::function<void()> onEnd;
-    int restores = 0;
+    int restores = 0;  // write-backs
+    std::vector<std::string> writeBackProblems;
     PresentationEnd end = PresentationEnd::Played;
 };
 

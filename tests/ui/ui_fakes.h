@@ -31,7 +31,7 @@ struct WindowRig {
     ui::ErrorReport report{audio, end, log};
     ui::PathRegistry registry{""};
     ui::DetachedLauncher launcher;
-    ui::WindowShell shell{registry, launcher, end};
+    ui::WindowShell shell{registry, launcher, end, audio};
     ui::ZelmainForm window{ui::TwipsScale(96, 96)};
     Zelmain logic{window, audio, shell, random};
 };

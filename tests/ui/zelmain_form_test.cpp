@@ -121,25 +121,33 @@ class WindowTest : public QObject {
     }
 
     // Whichever way the end is asked for first, the mixer is written back once, the status is 0,
-    // and the other ways do nothing after it.
+    // and the other ways do nothing after it. A write-back that could not put everything back
+    // ends with status 1, told in a box unless a signal ended it (nobody may be there to answer).
     void waysOut() {
-        for (const QString first : {"close box", "File > Exit", "exit signal"}) {
-            WindowRig rig;
-            int fds[2];
-            QCOMPARE(::pipe(fds), 0);
-            rig.window.WatchExitSignal(fds[0]);
-            const auto leave = [&](const QString& way) {
-                if (way == "close box") rig.window.close();
-                if (way == "File > Exit") rig.window.findChild<QAction*>("mnuFileExit")->trigger();
-                if (way == "exit signal") QCOMPARE(::write(fds[1], "x", 1), 1);
-            };
-            leave(first);
-            QTRY_COMPARE_WITH_TIMEOUT(rig.ends, std::vector<int>{0}, kPatience);
-            for (auto way : {"exit signal", "File > Exit", "close box"}) leave(way);
-            QCoreApplication::processEvents();
-            QCOMPARE(rig.audio.restores, 1);
-            QCOMPARE(rig.ends, std::vector<int>{0});
-            ::close(fds[0]), ::close(fds[1]);
+        for (const bool failing : {false, true}) {
+            for (const QString first : {"close box", "File > Exit", "exit signal"}) {
+                WindowRig rig;
+                testing::ModalWatcher watcher;
+                if (failing) rig.audio.writeBackProblems = {"could not put back X"};
+                int fds[2];
+                QCOMPARE(::pipe(fds), 0);
+                rig.window.WatchExitSignal(fds[0]);
+                const auto leave = [&](const QString& way) {
+                    if (way == "close box") rig.window.close();
+                    if (way == "File > Exit") {
+                        rig.window.findChild<QAction*>("mnuFileExit")->trigger();
+                    }
+                    if (way == "exit signal") QCOMPARE(::write(fds[1], "x", 1), 1);
+                };
+                leave(first);
+                QTRY_COMPARE_WITH_TIMEOUT(rig.ends, std::vector<int>{failing}, kPatience);
+                for (auto way : {"exit signal", "File > Exit", "close box"}) leave(way);
+                QCoreApplication::processEvents();
+                QCOMPARE(rig.audio.restores, 1);
+                QCOMPARE(rig.ends, std::vector<int>{failing});
+                QCOMPARE(watcher.shown.size(), failing && first != "exit signal" ? 1 : 0);
+                ::close(fds[0]), ::close(fds[1]);
+            }
         }
     }
 

@@ -145,7 +145,7 @@ class ImageWriter final : public zel::AudioOperations {
     }
 
     void InitialiseAudio() override {}
-    void RestoreMixerLevels() override {}
+    std::vector<std::string> RestoreMixerLevels() override { return {}; }
 
     int32_t PlayWaveImage(const zel::WaveImage& image) override {
         static constexpr std::array<const char*, 3> kNames{"first", "silence", "second"};
@@ -204,8 +204,8 @@ class ToolAudio final : public zel::AudioOperations {
         StopIfSignalled();
         return ended;
     }
-    void RestoreMixerLevels() override {
-        if (sound_ != nullptr) sound_->RestoreMixerLevels();
+    std::vector<std::string> RestoreMixerLevels() override {
+        return sound_ != nullptr ? sound_->RestoreMixerLevels() : std::vector<std::string>{};
     }
 
   private:
@@ -243,7 +243,8 @@ int Run(const Options& options) {
         backend = zel::OpenSoundBackend();
         std::cerr << "zel-stimuli: playing through " << backend.description << std::endl;
         sound.emplace(
-            zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices},
+            zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices,
+                               *backend.watch},
             options.settingsDir);
     }
 
@@ -253,19 +254,20 @@ int Run(const Options& options) {
     ImageWriter writer(options.writeDir);
     ToolAudio audio(writer, sound ? &*sound : nullptr, signals ? &*signals : nullptr);
     zel::Zelmain test(window, audio, shell, random);
-    bool presented = false;
+    // Whatever the way out, a level left changed (the write-back has said which) makes it a
+    // failure.
+    int status = 0;
     try {
-        presented = Present(test, writer, options);
+        status = Present(test, writer, options) ? 0 : 1;
     } catch (const Interrupted& interrupted) {
-        audio.RestoreMixerLevels();
         std::cout.flush();
-        return 128 + interrupted.signal;
+        status = 128 + interrupted.signal;
     } catch (...) {
+        // Every such end has status 1 already.
         audio.RestoreMixerLevels();
         throw;
     }
-    audio.RestoreMixerLevels();
-    return presented ? 0 : 1;
+    return audio.RestoreMixerLevels().empty() ? status : 1;
 }
 
 // False when a trial could not be played (the notice has said why): the run ends there.

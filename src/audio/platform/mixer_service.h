@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zel {
@@ -47,9 +48,22 @@ inline uint32_t RawToUniform(int64_t raw, int64_t minimum, int64_t maximum) {
     return uniform <= 0 ? 0 : static_cast<uint32_t>(std::min(uniform, 4294967295.0));
 }
 
-// The raw level of every channel of a volume control, as the platform holds it: what the
-// write-back puts back, so that a balance the user had set survives.
+// The raw level of every channel of a volume control, as the platform holds it.
 using ChannelLevels = std::vector<int64_t>;
+
+// A line as the platform holds it on one output: what the write-back puts back, so that a
+// balance, a mute and the level of each port survive.
+struct LineState {
+    ChannelLevels levels;
+    // Every channel's playback switch (on: the channel plays); empty where the line has none.
+    std::vector<bool> switches;
+    // The output the line belongs to, for the back end: a sink's name and its active port on a
+    // sound server (the port empty where the sink has none), the control device with ALSA.
+    std::string output;
+    std::string port;
+    // The same in words, for messages: "sink NAME, port PORT", "element Master on default".
+    std::string where;
+};
 
 // What the volume routines use of a control: its identifier within the open mixer and its
 // range, as the platform reports them.
@@ -69,8 +83,11 @@ struct MixerControl {
 //   every channel alike;
 // - hand a value outside the control's range back as an error rather than clamping it or
 //   ignoring it silently;
-// - give every channel's raw level through GetChannelLevels and put back exactly such levels,
-//   as many as were read, through SetChannelLevels;
+// - give a line's state through GetLineState and put back exactly such a state, on the output
+//   and port it was read from, through SetLineLevels (its levels) and SetLineSwitches (its
+//   switches), also when that port is no longer the active one;
+// - switch every channel of a line on or off through SetSwitches, and answer 0 where the line has
+//   no switch (there is nothing to switch);
 // - release everything an open took on Close, and also when Close itself reports a failure.
 // A value is the control's level as a 32-bit pattern: the caller copies it bit for bit to and
 // from its signed levels.
@@ -84,11 +101,16 @@ class MixerService {
                                    MixerControl& control) = 0;
     virtual int32_t GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) = 0;
     virtual int32_t SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) = 0;
-    virtual int32_t GetChannelLevels(MixerHandle handle, uint32_t controlId,
-                                     ChannelLevels& levels) = 0;
-    virtual int32_t SetChannelLevels(MixerHandle handle, uint32_t controlId,
-                                     const ChannelLevels& levels) = 0;
+    virtual int32_t GetLineState(MixerHandle handle, uint32_t controlId, LineState& state) = 0;
+    virtual int32_t SetLineLevels(MixerHandle handle, uint32_t controlId,
+                                  const LineState& state) = 0;
+    virtual int32_t SetLineSwitches(MixerHandle handle, uint32_t controlId,
+                                    const LineState& state) = 0;
+    virtual int32_t SetSwitches(MixerHandle handle, uint32_t controlId, bool on) = 0;
     virtual int32_t Close(MixerHandle handle) = 0;
+
+    // A result code in a few words ("Connection refused").
+    virtual std::string Describe(int32_t result) const = 0;
 };
 
 }  // namespace zel

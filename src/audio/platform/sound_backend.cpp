@@ -5,10 +5,12 @@
 
 #include "audio/platform/alsa/mixer_service.h"
 #include "audio/platform/alsa/output_device.h"
+#include "audio/platform/alsa/output_watch.h"
 #include "audio/platform/alsa/sound_player.h"
 #include "audio/platform/pulse/connection.h"
 #include "audio/platform/pulse/mixer_service.h"
 #include "audio/platform/pulse/output_device.h"
+#include "audio/platform/pulse/output_watch.h"
 #include "audio/platform/pulse/sound_player.h"
 
 namespace zel {
@@ -22,6 +24,7 @@ SoundBackend Server(std::shared_ptr<PulseConnection> connection, const std::stri
     backend.player = std::make_unique<PulseSoundPlayer>(connection);
     backend.device = std::make_unique<PulseOutputDevice>(connection);
     backend.mixer = std::make_unique<PulseMixerService>(connection);
+    backend.watch = std::make_unique<PulseOutputWatch>(connection);
     return backend;
 }
 
@@ -31,6 +34,7 @@ SoundBackend Alsa(const std::string& why) {
     backend.player = std::make_unique<AlsaSoundPlayer>();
     backend.device = std::make_unique<AlsaOutputDevice>();
     backend.mixer = std::make_unique<AlsaMixerService>();
+    backend.watch = std::make_unique<AlsaOutputWatch>(*backend.mixer);
     return backend;
 }
 

@@ -9,6 +9,7 @@
 
 #include "audio/platform/mixer_service.h"
 #include "audio/platform/output_device.h"
+#include "audio/platform/output_watch.h"
 #include "audio/platform/sound_player.h"
 
 namespace zel {
@@ -17,6 +18,7 @@ struct SoundBackend {
     std::unique_ptr<SoundPlayer> player;
     std::unique_ptr<OutputDevice> device;
     std::unique_ptr<MixerService> mixer;
+    std::unique_ptr<OutputWatch> watch;
     // Which one, and why, for the user: "the sound server PulseAudio 16.1".
     std::string description;
 };

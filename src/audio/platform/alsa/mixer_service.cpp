@@ -81,6 +81,27 @@ struct AlsaMixerService::Volume {
         levels = std::move(read);
         return 0;
     }
+
+    // The channels of the playback switch: one where it is joined, none where there is none.
+    std::vector<snd_mixer_selem_channel_id_t> SwitchChannels() const {
+        if (!snd_mixer_selem_has_playback_switch(element)) return {};
+        if (snd_mixer_selem_has_playback_switch_joined(element)) return {SND_MIXER_SCHN_MONO};
+        return channels;
+    }
+
+    int ReadSwitches(std::vector<bool>& switches) const {
+        std::vector<bool> read;
+        for (const snd_mixer_selem_channel_id_t channel : SwitchChannels()) {
+            int on = 0;
+            if (const int error = snd_mixer_selem_get_playback_switch(element, channel, &on);
+                error < 0) {
+                return error;
+            }
+            read.push_back(on != 0);
+        }
+        switches = std::move(read);
+        return 0;
+    }
 };
 
 int32_t AlsaMixerService::Open(MixerHandle& handle, uint32_t mixerId) {
@@ -156,17 +177,23 @@ int32_t AlsaMixerService::SetControlValue(MixerHandle handle, uint32_t controlId
         volume.element, static_cast<long>(UniformToRaw(value, volume.minimum, volume.maximum)));
 }
 
-int32_t AlsaMixerService::GetChannelLevels(MixerHandle handle, uint32_t controlId,
-                                           ChannelLevels& levels) {
+int32_t AlsaMixerService::GetLineState(MixerHandle handle, uint32_t controlId, LineState& state) {
     Volume volume;
+    LineState read;
     if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
-    return volume.ReadLevels(levels);
+    if (const int error = volume.ReadLevels(read.levels); error < 0) return error;
+    if (const int error = volume.ReadSwitches(read.switches); error < 0) return error;
+    read.output = device_;
+    read.where = std::string("element ") + ElementForComponent(controlId) + " on " + device_;
+    state = std::move(read);
+    return 0;
 }
 
-int32_t AlsaMixerService::SetChannelLevels(MixerHandle handle, uint32_t controlId,
-                                           const ChannelLevels& levels) {
+int32_t AlsaMixerService::SetLineLevels(MixerHandle handle, uint32_t controlId,
+                                        const LineState& state) {
     Volume volume;
     if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
+    const ChannelLevels& levels = state.levels;
     if (volume.channels.size() != levels.size()) return -EINVAL;
     for (const int64_t level : levels) {
         if (level < volume.minimum || level > volume.maximum) return -ERANGE;
@@ -181,6 +208,29 @@ int32_t AlsaMixerService::SetChannelLevels(MixerHandle handle, uint32_t controlI
     return 0;
 }
 
+int32_t AlsaMixerService::SetLineSwitches(MixerHandle handle, uint32_t controlId,
+                                          const LineState& state) {
+    Volume volume;
+    if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
+    const auto channels = volume.SwitchChannels();
+    if (channels.size() != state.switches.size()) return -EINVAL;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (const int error =
+                snd_mixer_selem_set_playback_switch(volume.element, channels[i], state.switches[i]);
+            error < 0) {
+            return error;
+        }
+    }
+    return 0;
+}
+
+int32_t AlsaMixerService::SetSwitches(MixerHandle handle, uint32_t controlId, bool on) {
+    Volume volume;
+    if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
+    if (!snd_mixer_selem_has_playback_switch(volume.element)) return 0;
+    return snd_mixer_selem_set_playback_switch_all(volume.element, on ? 1 : 0);
+}
+
 int32_t AlsaMixerService::Close(MixerHandle handle) {
     const auto entry = open_.find(handle);
     if (entry == open_.end()) return -EBADF;
@@ -188,6 +238,10 @@ int32_t AlsaMixerService::Close(MixerHandle handle) {
     entry->second->mixer = nullptr;
     open_.erase(entry);
     return snd_mixer_close(mixer);
+}
+
+std::string AlsaMixerService::Describe(int32_t result) const {
+    return snd_strerror(result);
 }
 
 }  // namespace zel

@@ -4,7 +4,8 @@
 // device, a component type names a simple element (Master, PCM, Synth, CD, Line, Mic, Monitor,
 // Phone), its playback volume is the line's volume control, presented on the uniform 0-65,535
 // scale mapped linearly onto the element's own range (0-31, 0-87, 0-255 are common): a read
-// gives the loudest channel, a set gives every channel the same level. Results are ALSA's
+// gives the loudest channel, a set gives every channel the same level. The element's playback
+// switch, where it has one, is the line's switch. Results are ALSA's
 // negative error codes; these are added for what ALSA has no call for: -ENODEV for a mixer number
 // other than 0, -ENOENT for a missing element, -ENXIO for an element without playback volume,
 // -ERANGE for a level beyond the scale or the range, -EBADF for a handle not open, -EINVAL for
@@ -34,11 +35,13 @@ class AlsaMixerService final : public MixerService {
                            MixerControl& control) override;
     int32_t GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) override;
     int32_t SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) override;
-    int32_t GetChannelLevels(MixerHandle handle, uint32_t controlId,
-                             ChannelLevels& levels) override;
-    int32_t SetChannelLevels(MixerHandle handle, uint32_t controlId,
-                             const ChannelLevels& levels) override;
+    int32_t GetLineState(MixerHandle handle, uint32_t controlId, LineState& state) override;
+    int32_t SetLineLevels(MixerHandle handle, uint32_t controlId, const LineState& state) override;
+    int32_t SetLineSwitches(MixerHandle handle, uint32_t controlId,
+                            const LineState& state) override;
+    int32_t SetSwitches(MixerHandle handle, uint32_t controlId, bool on) override;
     int32_t Close(MixerHandle handle) override;
+    std::string Describe(int32_t result) const override;
 
   private:
     struct OpenMixer;

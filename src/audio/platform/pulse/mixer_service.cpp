@@ -64,29 +64,42 @@ int32_t PulseMixerService::SetControlValue(MixerHandle handle, uint32_t controlI
     return Write(controlId, volume);
 }
 
-int32_t PulseMixerService::GetChannelLevels(MixerHandle handle, uint32_t controlId,
-                                            ChannelLevels& levels) {
+int32_t PulseMixerService::GetLineState(MixerHandle handle, uint32_t controlId,
+                                        LineState& state) {
     ServerVolume volume;
     if (const int32_t result = Read(handle, controlId, volume); result != 0) return result;
-    levels.assign(volume.begin(), volume.end());
+    state = {};
+    state.levels.assign(volume.begin(), volume.end());
     return 0;
 }
 
-int32_t PulseMixerService::SetChannelLevels(MixerHandle handle, uint32_t controlId,
-                                            const ChannelLevels& levels) {
+int32_t PulseMixerService::SetLineLevels(MixerHandle handle, uint32_t controlId,
+                                         const LineState& state) {
     ServerVolume current;
     if (const int32_t result = Read(handle, controlId, current); result != 0) return result;
-    if (levels.size() != current.size()) return -PA_ERR_INVALID;
+    if (state.levels.size() != current.size()) return -PA_ERR_INVALID;
     ServerVolume volume;
-    for (const int64_t level : levels) {
+    for (const int64_t level : state.levels) {
         if (level < 0 || level > PA_VOLUME_MAX) return -PA_ERR_INVALID;
         volume.push_back(static_cast<uint32_t>(level));
     }
     return Write(controlId, volume);
 }
 
+int32_t PulseMixerService::SetLineSwitches(MixerHandle, uint32_t, const LineState&) {
+    return 0;
+}
+
+int32_t PulseMixerService::SetSwitches(MixerHandle, uint32_t, bool) {
+    return 0;
+}
+
 int32_t PulseMixerService::Close(MixerHandle handle) {
     return open_.erase(handle) == 1 ? 0 : -PA_ERR_INVALID;
+}
+
+std::string PulseMixerService::Describe(int32_t result) const {
+    return PulseConnection::Describe(result);
 }
 
 }  // namespace zel

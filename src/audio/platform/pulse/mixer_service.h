@@ -27,11 +27,13 @@ class PulseMixerService final : public MixerService {
                            MixerControl& control) override;
     int32_t GetControlValue(MixerHandle handle, uint32_t controlId, uint32_t& value) override;
     int32_t SetControlValue(MixerHandle handle, uint32_t controlId, uint32_t value) override;
-    int32_t GetChannelLevels(MixerHandle handle, uint32_t controlId,
-                             ChannelLevels& levels) override;
-    int32_t SetChannelLevels(MixerHandle handle, uint32_t controlId,
-                             const ChannelLevels& levels) override;
+    int32_t GetLineState(MixerHandle handle, uint32_t controlId, LineState& state) override;
+    int32_t SetLineLevels(MixerHandle handle, uint32_t controlId, const LineState& state) override;
+    int32_t SetLineSwitches(MixerHandle handle, uint32_t controlId,
+                            const LineState& state) override;
+    int32_t SetSwitches(MixerHandle handle, uint32_t controlId, bool on) override;
     int32_t Close(MixerHandle handle) override;
+    std::string Describe(int32_t result) const override;
 
   private:
     // The line's volume as the server holds it, checking the handle and the line first.

@@ -1,0 +1,31 @@
+#pragma once
+
+// The watch on ALSA: the card cannot change under the program, but its Master and PCM elements
+// can (alsamixer, the volume keys). Each look re-reads both elements' levels and switches and
+// compares them with what they were when armed.
+
+#include <map>
+
+#include "audio/platform/mixer_service.h"
+#include "audio/platform/output_watch.h"
+
+namespace zel {
+
+class AlsaOutputWatch final : public OutputWatch {
+  public:
+    // `mixer` must outlive the watch.
+    explicit AlsaOutputWatch(MixerService& mixer) : mixer_(mixer) {}
+
+    // Elements that cannot be read are not watched.
+    int32_t Arm() override;
+    std::string Changed() override;
+
+  private:
+    // The states of Master and PCM that can be read now, by component type.
+    std::map<uint32_t, LineState> Read();
+
+    MixerService& mixer_;
+    std::map<uint32_t, LineState> armed_;
+};
+
+}  // namespace zel
