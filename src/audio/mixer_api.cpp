@@ -83,8 +83,8 @@ int32_t MixerApi::SetMixerLevels(uint32_t MixerId, uint32_t ComponentType, const
     });
 }
 
-int32_t MixerApi::SetMixerSwitches(uint32_t MixerId, uint32_t ComponentType,
-                                   const LineState& state, int32_t& FailedStage) {
+int32_t MixerApi::SetMixerSwitches(uint32_t MixerId, uint32_t ComponentType, const LineState& state,
+                                   int32_t& FailedStage) {
     return ChangeLine(MixerId, ComponentType, FailedStage, [&](MixerHandle handle, uint32_t id) {
         return mixer_.SetLineSwitches(handle, id, state);
     });

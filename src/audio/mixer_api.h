@@ -47,8 +47,7 @@ class MixerApi {
     int32_t SetMixerSwitches(uint32_t MixerId, uint32_t ComponentType, const LineState& state,
                              int32_t& FailedStage);
     // Switches every channel of the line on or off; a line without a switch succeeds.
-    int32_t SetMixerSwitch(uint32_t MixerId, uint32_t ComponentType, bool on,
-                           int32_t& FailedStage);
+    int32_t SetMixerSwitch(uint32_t MixerId, uint32_t ComponentType, bool on, int32_t& FailedStage);
 
     // Their steps, on an open mixer.
     int32_t GetVolumeControl(MixerHandle handle, uint32_t ComponentType, uint32_t ControlType,

@@ -230,9 +230,9 @@ SavedLevel* ModZeltest::SaveLevel(uint32_t componentType) {
 }
 
 void ModZeltest::SaveAndMuteMixerLevels() {
-    for (const uint32_t type : {component::kSynthesizer, component::kCompactDisc, component::kLine,
-                                component::kMicrophone, component::kMonitor,
-                                component::kTelephone}) {
+    for (const uint32_t type :
+         {component::kSynthesizer, component::kCompactDisc, component::kLine,
+          component::kMicrophone, component::kMonitor, component::kTelephone}) {
         SavedLevel* saved = SaveLevel(type);
         // A line whose level could not be read could not be put back: leave it alone.
         if (saved == nullptr) continue;

@@ -120,7 +120,7 @@ class ModZeltest final : public AudioOperations {
     bool armed_ = false;        // the watch holds the calibrated state
     bool recalibrate_ = false;  // the output left it: calibrate again before the next presentation
     bool presenting_ = false;
-    std::string change_;        // how the output left it during this presentation
+    std::string change_;  // how the output left it during this presentation
 };
 
 }  // namespace zel

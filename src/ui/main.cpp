@@ -70,10 +70,9 @@ int main(int argc, char* argv[]) {
     const zel::SoundBackend backend = zel::OpenSoundBackend();
     std::fprintf(stderr, "zel-test: playing through %s\n", backend.description.c_str());
     zel::InihProfileReader profile;
-    zel::ModZeltest audio(
-        zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices,
-                           *backend.watch},
-        *settingsDirectory);
+    zel::ModZeltest audio(zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer,
+                                             profile, notices, *backend.watch},
+                          *settingsDirectory);
 
     std::atexit(WriteBackAtExit);
     gAudio = &audio;

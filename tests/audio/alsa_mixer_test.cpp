@@ -108,7 +108,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
             ASSERT_TRUE(testing::WaitFor([&] {
                 return c.waitFor ? testing::ReadFile(err).find(c.waitFor) != std::string::npos
                                  : Read() == kCalibrated;
-            })) << testing::ReadFile(err) << Read();
+            })) << testing::ReadFile(err)
+                << Read();
             ::kill(static_cast<pid_t>(child->processId()), c.signal);
         }
         EXPECT_EQ(testing::Status(*child), c.status) << testing::ReadFile(err);

@@ -48,9 +48,10 @@ Log operator+(Log first, const Log& second) {
 // program's end keeps its status and throws it, so that nothing after it runs.
 struct Rig {
     explicit Rig(const std::optional<std::string>& settings = std::nullopt)
-        : audio({player, device, mixer, profile, notices, watch}, folder.path().toStdString(),
-                [this](int status) { throw ended = status; },
-                [this](const std::string& line) { log.push_back("stderr " + line); }) {
+        : audio(
+              {player, device, mixer, profile, notices, watch}, folder.path().toStdString(),
+              [this](int status) { throw ended = status; },
+              [this](const std::string& line) { log.push_back("stderr " + line); }) {
         if (settings) std::ofstream(SettingsPath(), std::ios::binary) << *settings;
     }
     std::string SettingsPath() const { return folder.filePath(kSettingsFileName).toStdString(); }
@@ -216,7 +217,8 @@ TEST(ModZeltest, WriteBackSaysWhatItCouldNotPutBack) {
     Rig rig;
     rig.audio.InitialiseAudio();
     rig.log.clear();
-    rig.mixer.failures = {{{Op::Set, component::kSpeakers}, 3}, {{Op::Switch, component::kSpeakers}, 5}};
+    rig.mixer.failures = {{{Op::Set, component::kSpeakers}, 3},
+                          {{Op::Switch, component::kSpeakers}, 5}};
     const std::vector<std::string> expected{
         "could not put back the speakers level (line 4, 1004 of 65535): error 3",
         "could not put back the speakers mute (line 4, muted): error 5"};

@@ -110,8 +110,12 @@ TEST_P(OnServer, ZelStimuliEndsOnASignalOrWhenTheServerDies) {
     EXPECT_EQ(testing::Status(*child), 1) << "it waited on the dead server";
     EXPECT_EQ(child->readAllStandardOutput().count('\n'), 1);
     const std::string err = child->readAllStandardError().toStdString();
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
     EXPECT_NE(err.find("\nzel-stimuli: The trial could not be played: the sound server went away"),
+              std::string::npos)
+        << err;
+    // With no server to put the levels back on, it says so.
+    EXPECT_NE(err.find("\nzel-stimuli: could not put back the speakers level (sink testsink, "
+                       "39999 of 65535): Connection refused\n"),
               std::string::npos)
         << err;
 }
@@ -125,8 +129,9 @@ TEST_P(OnServer, CalibrationSetsSinkAndStreamAndTheWriteBackRestoresBoth) {
     testing::Log log;
     testing::FakeNoticePresenter notices(log);
     InihProfileReader profile;
-    ModZeltest audio({*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
-                     folder.path().toStdString());
+    ModZeltest audio(
+        {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
+        folder.path().toStdString());
     audio.InitialiseAudio();
     EXPECT_TRUE(log.empty()) << log.front();
     // 65,535 is 100 %: 8,192 and 16,384 land on the same raw values.

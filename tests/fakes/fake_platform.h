@@ -120,7 +120,9 @@ struct FakeMixerService final : MixerService {
     int32_t SetLineSwitches(MixerHandle, uint32_t id, const LineState& state) override {
         return Switched(id, state.port, state.switches.at(0));
     }
-    int32_t SetSwitches(MixerHandle, uint32_t id, bool on) override { return Switched(id, port, on); }
+    int32_t SetSwitches(MixerHandle, uint32_t id, bool on) override {
+        return Switched(id, port, on);
+    }
     int32_t Close(MixerHandle handle) override {
         const uint32_t type = open.at(handle);
         open.erase(handle);
@@ -158,8 +160,8 @@ struct FakeMixerService final : MixerService {
     Log& log;
     std::map<uint32_t, int32_t> levels;
     std::map<uint32_t, bool> switches{{component::kWaveOut, true}, {component::kMicrophone, true}};
-    std::string port;                           // the speakers' active port
-    std::map<std::string, int32_t> ports;       // the speakers' level on each port
+    std::string port;                          // the speakers' active port
+    std::map<std::string, int32_t> ports;      // the speakers' level on each port
     std::map<std::string, bool> portSwitches;  // and their switch
 };
 

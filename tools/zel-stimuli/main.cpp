@@ -242,10 +242,9 @@ int Run(const Options& options) {
         signals.emplace();
         backend = zel::OpenSoundBackend();
         std::cerr << "zel-stimuli: playing through " << backend.description << std::endl;
-        sound.emplace(
-            zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices,
-                               *backend.watch},
-            options.settingsDir);
+        sound.emplace(zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile,
+                                         notices, *backend.watch},
+                      options.settingsDir);
     }
 
     zel::HeadlessWindow window;

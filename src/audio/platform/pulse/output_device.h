@@ -1,8 +1,8 @@
 #pragma once
 
 // The capability query on the sound server: device 0 is the program's stream. The server
-// supports the program's format when it accepts that stream (which is then kept for playback);
-// a server that has gone away is a failed query.
+// supports the program's format when it accepts that stream (which is then kept for playback; a
+// query after it went away opens a new one); a server that has gone away is a failed query.
 
 #include <memory>
 

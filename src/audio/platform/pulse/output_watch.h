@@ -1,11 +1,15 @@
 #pragma once
 
-// The watch on the sound server (to be filled in).
+// The watch on the sound server: the server's change events (pa_context_subscribe) for the
+// calibrated sink and the program's stream keep their state current, so that a look costs no
+// round trip. What changes: a level or mute set by another program, the sink's port (headphones
+// plugged in), the stream moved to another sink, or either of them gone.
 
 #include <memory>
 
 #include "audio/platform/output_watch.h"
 #include "audio/platform/pulse/connection.h"
+#include "audio/platform/pulse/volumes.h"
 
 namespace zel {
 
@@ -13,11 +17,33 @@ class PulseOutputWatch final : public OutputWatch {
   public:
     explicit PulseOutputWatch(std::shared_ptr<PulseConnection> connection)
         : connection_(std::move(connection)) {}
-    int32_t Arm() override { return 0; }
-    std::string Changed() override { return {}; }
+    ~PulseOutputWatch() override;
+    PulseOutputWatch(const PulseOutputWatch&) = delete;
+    PulseOutputWatch& operator=(const PulseOutputWatch&) = delete;
+
+    int32_t Arm() override;
+    // Waits, briefly, only for answers to events already seen.
+    std::string Changed() override;
 
   private:
+    struct Seen {
+        SinkState sink;
+        StreamState stream;
+        bool sinkGone = false;
+        bool streamGone = false;
+        std::string movedTo;  // the description of the sink the stream was moved to
+    };
+    static void OnEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
+                        void* data);
+    // With the lock held.
+    std::string Compare() const;
+
     std::shared_ptr<PulseConnection> connection_;
+    PulseContext* subscribed_ = nullptr;
+    bool armed_ = false;
+    Seen calibrated_;
+    Seen now_;
+    int pending_ = 0;  // queries under way for events seen
 };
 
 }  // namespace zel

@@ -8,15 +8,13 @@ namespace zel {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How long the server may take beyond the sound's own length (the contract allows 2 s).
-constexpr auto kGrace = std::chrono::milliseconds(1500);
+constexpr auto kGrace = std::chrono::seconds(2);
 
 std::string Explain(int32_t result) {
-    const std::string why = " (" + PulseConnection::Describe(result) + ")";
+    const std::string why = " (" + PulseContext::Describe(result) + ")";
     if (result == -PA_ERR_CONNECTIONTERMINATED) return "the sound server went away" + why;
     if (result == -PA_ERR_TIMEOUT) return "the sound server stopped playing" + why;
+    if (result == -PA_ERR_BADSTATE) return "the sound output went away";
     return "the sound server refused the sound" + why;
 }
 
@@ -27,33 +25,50 @@ PulseSoundPlayer::PulseSoundPlayer(std::shared_ptr<PulseConnection> connection)
 
 int32_t PulseSoundPlayer::Queue(const void* image, int32_t byteCount) {
     PresentationState& p = presentation_;
-    p.Begin();
-    if (!connection_) return p.Fail(Explain(-PA_ERR_CONNECTIONREFUSED));
-    // Normally opened by the start-up check already.
-    if (const int32_t opened = connection_->OpenStream(); opened != 0) {
-        return p.Fail(Explain(opened));
-    }
+    const bool first = p.Begin();
+    // Once an image has failed nothing more of the presentation is played.
+    if (p.failed) return 0;
+    PulseStream* stream = connection_ ? connection_->Stream() : nullptr;
+    if (stream == nullptr) return p.Fail(Explain(-PA_ERR_CONNECTIONREFUSED));
     const auto sound = DecodeWaveImage(image, byteCount);
     if (!sound || sound->sampleRate != 22050 || sound->channels != 1) {
         return p.Fail("the sound is not 16-bit mono at 22,050 Hz");
     }
+    if (first) {
+        PulseContext::Lock lock(connection_->Context());
+        if (!stream->Good()) {
+            return p.Fail(Explain(connection_->Context().Good() ? -PA_ERR_BADSTATE
+                                                                : -PA_ERR_CONNECTIONTERMINATED));
+        }
+        latency_ = stream->Latency();
+    }
     const auto length = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(static_cast<double>(sound->Frames()) / 22050));
-    if (p.report.firstFrameQueued == Clock::time_point{}) p.report.firstFrameQueued = Clock::now();
-    const int32_t result = connection_->Write(sound->samples.data(), sound->samples.size(),
-                                              Clock::now() + length + kGrace);
-    if (result != 0) return p.Fail(Explain(result));
+    const auto now = Clock::now();
+    if (first) p.report.firstFrameQueued = now;
+    const auto deadline = p.report.firstFrameQueued + p.queued + length + latency_ + kGrace;
+    if (const int32_t result =
+            stream->Write(sound->samples.data(), sound->samples.size(), deadline);
+        result != 0) {
+        return p.Fail(Explain(result));
+    }
     p.queued += length;
     return 1;
 }
 
 int32_t PulseSoundPlayer::Finish() {
     PresentationState& p = presentation_;
-    if (!p.End() || !connection_) return 0;
-    const int32_t result = connection_->Drain(Clock::now() + p.queued + kGrace);
-    p.report.underruns = connection_->Underflows();
-    if (result != 0) p.Fail(Explain(result));
-    return p.failed || p.queued == Clock::duration::zero() ? 0 : 1;
+    if (!p.End() || p.report.firstFrameQueued == Clock::time_point{}) return 0;
+    PulseStream* stream = connection_->Stream();
+    const int32_t result =
+        stream->EndPresentation(p.report.firstFrameQueued + p.queued + latency_ + kGrace);
+    p.report.underruns = stream->Underflows();
+    if (result != 0) {
+        p.Fail(Explain(result));
+    } else if (p.report.underruns > 0) {
+        p.Fail("the sound output ran dry for a moment, which left a gap in the sound");
+    }
+    return p.failed ? 0 : 1;
 }
 
 }  // namespace zel

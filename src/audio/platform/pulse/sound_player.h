@@ -3,7 +3,7 @@
 // The sound player on the sound server: the program's own stream. Each image is handed to the
 // server whole, as soon as it is queued, so a presentation sits in the server's queue before its
 // first frame is heard and nothing this program does can open a gap in it. The end of a
-// presentation is the server's answer to a drain.
+// presentation is its last frame played at the output, the output's latency included.
 
 #include <memory>
 #include <string>
@@ -25,6 +25,9 @@ class PulseSoundPlayer final : public SoundPlayer {
   private:
     std::shared_ptr<PulseConnection> connection_;
     PresentationState presentation_;
+    // The output's latency when the presentation began: every wait of the presentation ends by
+    // its sound, this latency and a grace.
+    Clock::duration latency_{};
 };
 
 }  // namespace zel
