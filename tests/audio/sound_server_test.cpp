@@ -13,6 +13,7 @@
 #include "audio/platform/inih_profile_reader.h"
 #include "audio/platform/sound_backend.h"
 #include "fakes/fake_platform.h"
+#include "synthesis/wave_image.h"
 
 namespace zel {
 namespace {
@@ -106,7 +107,7 @@ TEST_P(OnServer, ZelStimuliEndsOnASignalOrWhenTheServerDies) {
     child = testing::Start(Stimuli("32767"));
     ASSERT_TRUE(child->waitForReadyRead(30'000)) << "no trial presented";
     QThread::msleep(400);  // into trial 2's sound, unless the machine is slow: either will do
-    server->Kill();
+    server->Signal(SIGKILL);
     EXPECT_EQ(testing::Status(*child), 1) << "it waited on the dead server";
     EXPECT_EQ(child->readAllStandardOutput().count('\n'), 1);
     const std::string err = child->readAllStandardError().toStdString();
@@ -120,11 +121,15 @@ TEST_P(OnServer, ZelStimuliEndsOnASignalOrWhenTheServerDies) {
         << err;
 }
 
-// In zel-test's own process, where the stream outlives a presentation, the calibration is set on
-// sink and stream and written back exactly.
-TEST_P(OnServer, CalibrationSetsSinkAndStreamAndTheWriteBackRestoresBoth) {
-    std::ofstream(folder.filePath("Zel_test.ini").toStdString())
-        << "[Calibration]\nWave_volume=&H4000\nMaster_volume=&H2000\n";
+// In zel-test's own process, where the stream outlives a presentation: the calibration sets and
+// unmutes sink and stream; a trial after ten seconds of silence arrives bit-exact; a trial during
+// which another program changes the level fails with one notice, and the next one is calibrated
+// again; the stream cannot be moved; the write-back puts back levels and mutes exactly.
+TEST_P(OnServer, TheCalibratedStateHoldsForTheWholeSession) {
+    std::ofstream(folder.filePath("Zel_test.ini").toStdString())  // full scale: samples unchanged
+        << "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\n";
+    server->Pactl({"set-sink-mute", "testsink", "1"});
+    server->Pactl({"load-module", "module-null-sink", "sink_name=othersink"});
     SoundBackend backend = OpenSoundBackend();
     testing::Log log;
     testing::FakeNoticePresenter notices(log);
@@ -134,12 +139,104 @@ TEST_P(OnServer, CalibrationSetsSinkAndStreamAndTheWriteBackRestoresBoth) {
         folder.path().toStdString());
     audio.InitialiseAudio();
     EXPECT_TRUE(log.empty()) << log.front();
-    // 65,535 is 100 %: 8,192 and 16,384 land on the same raw values.
-    EXPECT_EQ(Volume(), 8192);
-    EXPECT_EQ(Volume({"list", "sink-inputs"}), 16384);
-    audio.RestoreMixerLevels();
+    EXPECT_EQ(Volume(), 65536);
+    EXPECT_EQ(server->Pactl({"get-sink-mute", "testsink"}).out, "Mute: no\n");
+
+    ToneTables tables;
+    MakeSineBuffers(tables, 1000.0f, 1000.0f, 0.0f, 22050);
+    WaveHeader header;
+    std::vector<WaveImage> images(3, MakeWaveImage());
+    MakePulsedTone(header, images[0], 1000.0f, 44100, 32000, tables.StandardTable, 22050);
+    MakePulsedTone(header, images[1], 1000.0f, 44100, 0, tables.StandardTable, 22050);
+    MakePulsedTone(header, images[2], 1000.0f, 44100, 20000, tables.StandardTable, 22050);
+    const auto present = [&](const std::function<void()>& meanwhile = {}) {
+        for (const WaveImage& image : images) audio.PlayWaveImage(image);
+        if (meanwhile) meanwhile();
+        return audio.EndPresentation();
+    };
+    server->StartRecording();
+    QThread::sleep(10);  // long enough for an idle output to suspend
+    EXPECT_EQ(present(), PresentationEnd::Played);
+    const std::vector<int16_t> recording = server->StopRecording();
+    std::vector<int16_t> expected;
+    for (const WaveImage& image : images)
+        expected.insert(expected.end(), &image.At(23, "test"), &image.At(23, "test") + 22050);
+    EXPECT_NE(testing::FindSamples(recording, expected), std::string::npos) << "not bit-exact";
+
+    EXPECT_EQ(present([&] {
+                  server->Pactl({"set-sink-volume", "testsink", "30000"});
+              }),
+              PresentationEnd::Failed);
+    EXPECT_EQ(log, testing::Log{"notice [] The sound output level was changed by another "
+                                "program. The trial was not counted; the run has ended with the "
+                                "counts so far."});
+    EXPECT_EQ(present([&] { EXPECT_EQ(Volume(), 65536) << "calibrated again"; }),
+              PresentationEnd::Played);
+
+    const std::string input = server->Pactl({"list", "short", "sink-inputs"}).out;
+    EXPECT_NE(server
+                  ->Pactl({"move-sink-input",
+                           QString::fromStdString(input.substr(0, input.find('\t'))), "othersink"})
+                  .status,
+              0)
+        << "moved";
+    EXPECT_EQ(present(), PresentationEnd::Played);
+
+    EXPECT_TRUE(audio.RestoreMixerLevels().empty());
     EXPECT_EQ(Volume(), 40000);
-    EXPECT_EQ(Volume({"list", "sink-inputs"}), 65536);
+    EXPECT_EQ(server->Pactl({"get-sink-mute", "testsink"}).out, "Mute: yes\n");
+    EXPECT_EQ(log.size(), 1u);
+}
+
+// A level beyond the settings' scale is never applied as a gain above 100 %.
+TEST_P(OnServer, ALevelAbove65535IsRefused) {
+    std::ofstream(folder.filePath("Zel_test.ini").toStdString())
+        << "[Calibration]\nMaster_volume=65536\n";
+    SoundBackend backend = OpenSoundBackend();
+    testing::Log log;
+    testing::FakeNoticePresenter notices(log);
+    InihProfileReader profile;
+    ModZeltest audio(
+        {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
+        folder.path().toStdString());
+    audio.InitialiseAudio();
+    EXPECT_EQ(log, testing::Log{"notice [] Unable to set volume. Please set sound card volume as "
+                                "required using software supplied with sound card before running "
+                                "Parlowen"});
+    EXPECT_EQ(Volume(), 40000);
+}
+
+// On an output whose latency can be long (a null sink with rewinds runs at up to 2 s) trials
+// play and count, each waited for to its end.
+TEST_P(OnServer, TrialsOnALongLatencyOutputPlayAndCount) {
+    if (GetParam() == ServerKind::PipeWire) GTEST_SKIP() << "PipeWire's null sinks have no rewinds";
+    server->Pactl({"load-module", "module-null-sink", "sink_name=slowsink", "rate=22050",
+                   "channels=1", "format=s16le"});
+    server->Pactl({"set-default-sink", "slowsink"});
+    const QDeadlineTimer played(2 * 3000);
+    const testing::Outcome run = testing::Run(Stimuli("2"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2);
+    EXPECT_TRUE(played.hasExpired()) << "a presentation ended before its sound";
+}
+
+// A server that stops answering without going away holds no one: the trial fails once its
+// sound, the latency and a grace have passed, and the write-back, failing at once, says so.
+TEST_P(OnServer, AServerThatStopsAnsweringEndsTheRunWithoutAHang) {
+    auto child = testing::Start(Stimuli("32767"));
+    ASSERT_TRUE(child->waitForReadyRead(30'000)) << "no trial presented";
+    server->Signal(SIGSTOP);
+    const int status = testing::Status(*child);
+    server->Signal(SIGCONT);
+    EXPECT_EQ(status, 1);
+    const std::string err = child->readAllStandardError().toStdString();
+    EXPECT_NE(err.find("The trial could not be played: the sound server stopped playing"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("could not put back the speakers level (sink testsink, 39999 of 65535): "
+                       "Timeout"),
+              std::string::npos)
+        << err;
 }
 
 TEST(NoSoundServer, OneNoticeSilentTrialsAndTheAlsaBackEndNamed) {

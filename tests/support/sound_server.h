@@ -129,8 +129,11 @@ class TestSoundServer {
         return samples;
     }
 
-    // Ends the process that owns the clients' socket at once, as a crash would.
-    void Kill() const { ::kill(static_cast<pid_t>(owner_->processId()), SIGKILL); }
+    // Sends the process that owns the clients' socket a signal: SIGKILL, as a crash would;
+    // SIGSTOP, and it stops answering without going away (SIGCONT, and it answers again).
+    void Signal(int signal = SIGKILL) const {
+        ::kill(static_cast<pid_t>(owner_->processId()), signal);
+    }
 
   private:
     static bool Accepts(const std::string& path) {
