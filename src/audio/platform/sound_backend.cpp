@@ -30,7 +30,7 @@ SoundBackend Server(std::shared_ptr<PulseConnection> connection, const std::stri
 
 SoundBackend Alsa(const std::string& why) {
     SoundBackend backend;
-    backend.description = "ALSA device \"default\" (" + why + ")";
+    backend.description = DescribeAlsaOutput("default") + " (" + why + ")";
     backend.player = std::make_unique<AlsaSoundPlayer>();
     backend.device = std::make_unique<AlsaOutputDevice>();
     backend.mixer = std::make_unique<AlsaMixerService>();

@@ -11,6 +11,8 @@
 
 namespace zel {
 
+using Clock = std::chrono::steady_clock;
+
 // What the last presentation did, for measurements.
 struct PresentationReport {
     // Times the output ran dry before the presentation's last frame (each one a gap).

@@ -1,10 +1,7 @@
 #include "audio/platform/alsa/sound_player.h"
 
-#include <alsa/asoundlib.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <thread>
 
 #include "audio/platform/alsa/quiet.h"
@@ -14,69 +11,15 @@ namespace zel {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using std::chrono::duration;
+// How long a presentation may run beyond its sound and the device's latency before it fails.
+constexpr auto kGrace = std::chrono::seconds(2);
 
-constexpr unsigned kRate = 22050;
-// A large buffer rides out scheduling delays on a busy machine: the writer need only come back
-// within half a second to keep the sound continuous.
-constexpr unsigned kBufferMicroseconds = 500000;
-constexpr unsigned kPeriodMicroseconds = 10000;
-// How long a call may run beyond its sound before it gives up (the contract allows 2 s).
-constexpr auto kGrace = std::chrono::milliseconds(1500);
-
-struct PcmCloser {
-    void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
-};
-using PcmPointer = std::unique_ptr<snd_pcm_t, PcmCloser>;
-
-Clock::duration FramesTime(snd_pcm_sframes_t frames) {
+Clock::duration FramesTime(snd_pcm_uframes_t frames, unsigned rate) {
     return std::chrono::duration_cast<Clock::duration>(
-        duration<double>(static_cast<double>(frames) / kRate));
-}
-
-// Opens and configures the PCM for the program's format; null when the device refuses. The rate
-// is set exactly: a near rate would change every pitch.
-PcmPointer OpenPcm(const std::string& device, snd_pcm_uframes_t& bufferSize) {
-    snd_pcm_t* raw = nullptr;
-    if (snd_pcm_open(&raw, device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
-        return nullptr;
-    }
-    PcmPointer pcm(raw);
-    snd_pcm_hw_params_t* hw = nullptr;
-    snd_pcm_hw_params_alloca(&hw);
-    unsigned bufferTime = kBufferMicroseconds;
-    unsigned periodTime = kPeriodMicroseconds;
-    if (snd_pcm_hw_params_any(pcm.get(), hw) < 0 ||
-        snd_pcm_hw_params_set_access(pcm.get(), hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-        snd_pcm_hw_params_set_format(pcm.get(), hw, SND_PCM_FORMAT_S16) < 0 ||
-        snd_pcm_hw_params_set_channels(pcm.get(), hw, 1) < 0 ||
-        snd_pcm_hw_params_set_rate(pcm.get(), hw, kRate, 0) < 0 ||
-        snd_pcm_hw_params_set_buffer_time_near(pcm.get(), hw, &bufferTime, nullptr) < 0 ||
-        snd_pcm_hw_params_set_period_time_near(pcm.get(), hw, &periodTime, nullptr) < 0 ||
-        snd_pcm_hw_params(pcm.get(), hw) < 0) {
-        return nullptr;
-    }
-    snd_pcm_uframes_t periodSize = 0;
-    snd_pcm_sw_params_t* sw = nullptr;
-    snd_pcm_sw_params_alloca(&sw);
-    // Start with the first frames written; wake the writer every period.
-    if (snd_pcm_get_params(pcm.get(), &bufferSize, &periodSize) < 0 ||
-        snd_pcm_sw_params_current(pcm.get(), sw) < 0 ||
-        snd_pcm_sw_params_set_start_threshold(pcm.get(), sw, 1) < 0 ||
-        snd_pcm_sw_params_set_avail_min(pcm.get(), sw, periodSize) < 0 ||
-        snd_pcm_sw_params(pcm.get(), sw) < 0) {
-        return nullptr;
-    }
-    return pcm;
+        std::chrono::duration<double>(static_cast<double>(frames) / rate));
 }
 
 }  // namespace
-
-struct AlsaSoundPlayer::Pcm {
-    PcmPointer handle;
-    snd_pcm_uframes_t bufferSize = 0;
-};
 
 AlsaSoundPlayer::AlsaSoundPlayer(std::string device) : device_(std::move(device)) {
     SilenceAlsaErrors();
@@ -84,106 +27,140 @@ AlsaSoundPlayer::AlsaSoundPlayer(std::string device) : device_(std::move(device)
 
 AlsaSoundPlayer::~AlsaSoundPlayer() = default;
 
-int32_t AlsaSoundPlayer::Fail(const char* what, int error) {
-    const std::string problem = std::string(what) + " (" + snd_strerror(error) + ")";
-    std::fprintf(stderr, "%s: sound: %s\n", program_invocation_short_name, problem.c_str());
+bool AlsaSoundPlayer::Failed(const std::string& what, int error) {
     // The next presentation starts from a fresh open.
     pcm_.reset();
-    return presentation_.Fail("the sound card " + problem);
+    presentation_.Fail("the sound card " + what + " (" + snd_strerror(error) + ")");
+    return false;
+}
+
+bool AlsaSoundPlayer::Open() {
+    if (pcm_) return true;
+    int error = 0;
+    pcm_ = OpenPcm(device_, setup_, error);
+    if (!pcm_) return Failed("cannot be opened for 16-bit sound", error);
+    converter_.reset();
+    if (setup_.Converts()) {
+        converter_ = RateConverter::Make(kProgramRate, setup_.rate);
+        if (!converter_) return Failed("plays at a rate the program cannot convert to", -EINVAL);
+    }
+    return true;
+}
+
+Clock::time_point AlsaSoundPlayer::Deadline() const {
+    return presentation_.report.firstFrameQueued + presentation_.queued +
+           FramesTime(setup_.buffer, setup_.rate) + kGrace;
 }
 
 int32_t AlsaSoundPlayer::Queue(const void* image, int32_t byteCount) {
     PresentationState& p = presentation_;
     const bool first = p.Begin();
+    // Once an image has failed nothing more of the presentation is played.
     if (p.failed) return 0;
     const auto sound = DecodeWaveImage(image, byteCount);
-    if (!sound || sound->sampleRate != static_cast<int32_t>(kRate) || sound->channels != 1) {
+    if (!sound || sound->sampleRate != static_cast<int32_t>(kProgramRate) || sound->channels != 1) {
         return p.Fail("the sound is not 16-bit mono at 22,050 Hz");
     }
-    const auto frames = static_cast<snd_pcm_sframes_t>(sound->Frames());
-    const auto deadline = Clock::now() + FramesTime(frames) + kGrace;
-    if (!pcm_) {
-        auto pcm = std::make_unique<Pcm>();
-        pcm->handle = OpenPcm(device_, pcm->bufferSize);
-        if (!pcm->handle) return Fail("cannot be opened for 16-bit mono at 22,050 Hz", -ENODEV);
-        pcm_ = std::move(pcm);
-    }
-    snd_pcm_t* pcm = pcm_->handle.get();
-    // A presentation starts from an empty, stopped device: the last one ended with the device
-    // run dry, which some plugins report while still running on silence.
-    if (first && snd_pcm_state(pcm) != SND_PCM_STATE_PREPARED) {
-        snd_pcm_drop(pcm);
-        if (const int error = snd_pcm_prepare(pcm); error < 0) {
-            return Fail("cannot be prepared", error);
+    if (!Open()) return 0;
+    if (first) {
+        // Each presentation starts from a stopped, empty device, and a fresh signal.
+        snd_pcm_drop(pcm_.get());
+        if (const int error = snd_pcm_prepare(pcm_.get()); error < 0) {
+            Failed("cannot be prepared", error);
+            return 0;
         }
+        if (converter_) converter_->Begin();
+        written_ = 0;
+        p.report.firstFrameQueued = Clock::now();
     }
+    p.queued += FramesTime(sound->Frames(), kProgramRate);
+    const std::vector<int16_t>* samples = &sound->samples;
+    if (converter_) {
+        converted_.clear();
+        if (!converter_->Convert(sound->samples.data(), sound->samples.size(), converted_)) {
+            Failed("sound cannot be converted to its rate", -EINVAL);
+            return 0;
+        }
+        samples = &converted_;
+    }
+    return Write(*samples, Deadline()) ? 1 : 0;
+}
 
-    const int16_t* samples = sound->samples.data();
-    snd_pcm_sframes_t written = 0;
-    while (written < frames) {
-        if (Clock::now() > deadline) return Fail("stopped taking sound", -ETIMEDOUT);
-        const snd_pcm_sframes_t result = snd_pcm_writei(
-            pcm, samples + written, static_cast<snd_pcm_uframes_t>(frames - written));
+bool AlsaSoundPlayer::Write(const std::vector<int16_t>& samples, Clock::time_point deadline) {
+    const int16_t* data = samples.data();
+    if (setup_.channels != 1) {
+        frames_.resize(samples.size() * setup_.channels);
+        for (std::size_t i = 0; i < frames_.size(); ++i) frames_[i] = samples[i / setup_.channels];
+        data = frames_.data();
+    }
+    const auto frames = static_cast<snd_pcm_uframes_t>(samples.size());
+    snd_pcm_t* pcm = pcm_.get();
+    for (snd_pcm_uframes_t done = 0; done < frames;) {
+        if (Clock::now() > deadline) return Failed("stopped taking sound", -ETIMEDOUT);
+        const snd_pcm_sframes_t result =
+            snd_pcm_writei(pcm, data + done * setup_.channels, frames - done);
         if (result > 0) {
-            if (p.report.firstFrameQueued == Clock::time_point{}) {
-                p.report.firstFrameQueued = Clock::now();
-            }
-            written += result;
+            done += static_cast<snd_pcm_uframes_t>(result);
         } else if (result == 0 || result == -EAGAIN) {
             snd_pcm_wait(pcm, 100);
         } else if (result == -EPIPE) {
-            ++p.report.underruns;
-            if (const int error = snd_pcm_prepare(pcm); error < 0) {
-                return Fail("cannot recover from an underrun", error);
-            }
+            // The device ran dry inside the presentation: a gap the listener would hear.
+            return Failed("ran dry: the program was held up longer than its buffer", -EPIPE);
         } else if (result == -ESTRPIPE) {
-            int error = 0;
-            while ((error = snd_pcm_resume(pcm)) == -EAGAIN && Clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-            if (error < 0 && (error = snd_pcm_prepare(pcm)) < 0) {
-                return Fail("cannot resume", error);
-            }
+            return Failed("was suspended", -ESTRPIPE);
         } else {
-            return Fail("cannot be written to", static_cast<int>(result));
+            return Failed("cannot be written to", static_cast<int>(result));
         }
     }
-    p.queued += FramesTime(frames);
-    return 1;
+    written_ += frames;
+    return true;
+}
+
+bool AlsaSoundPlayer::Drain(Clock::time_point deadline) {
+    snd_pcm_t* pcm = pcm_.get();
+    // A rate converter (the card's, or in a plug) passes only whole periods on: the last partial
+    // one is made whole with silence.
+    const snd_pcm_uframes_t partial = written_ % setup_.period;
+    if (partial != 0 && !Write(std::vector<int16_t>(setup_.period - partial), deadline)) {
+        return false;
+    }
+    // A presentation shorter than the start threshold has not started yet.
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
+        if (const int error = snd_pcm_start(pcm); error < 0) return Failed("cannot start", error);
+    }
+    // Non-blocking, a drain answers -EAGAIN until it is done.
+    int result = 0;
+    while ((result = snd_pcm_drain(pcm)) == -EAGAIN) {
+        if (Clock::now() > deadline) {
+            snd_pcm_drop(pcm);
+            return Failed("stopped playing", -ETIMEDOUT);
+        }
+        // Until about when the last frame is due, a few milliseconds at a time.
+        snd_pcm_sframes_t delay = 0;
+        const auto left = snd_pcm_delay(pcm, &delay) == 0 && delay > 0
+                              ? FramesTime(static_cast<snd_pcm_uframes_t>(delay), setup_.rate)
+                              : Clock::duration{};
+        std::this_thread::sleep_for(std::clamp<Clock::duration>(left, std::chrono::milliseconds(1),
+                                                                std::chrono::milliseconds(20)));
+    }
+    if (result == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN)
+        return Failed("ran dry", -EPIPE);
+    if (result < 0) return Failed("cannot be drained", result);
+    return true;
 }
 
 int32_t AlsaSoundPlayer::Finish() {
     PresentationState& p = presentation_;
-    if (!p.End() || p.failed || !pcm_) return 0;
-    snd_pcm_t* pcm = pcm_->handle.get();
-    // A presentation shorter than the start threshold has not started yet.
-    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
-        if (const int error = snd_pcm_start(pcm); error < 0) return Fail("cannot start", error);
+    if (!p.End() || p.failed || !pcm_) {
+        if (pcm_) snd_pcm_drop(pcm_.get());
+        return 0;
     }
-    const auto deadline =
-        Clock::now() + FramesTime(static_cast<snd_pcm_sframes_t>(pcm_->bufferSize)) + kGrace;
-    // Played when the device has run dry: it then reports an underrun (or, through some
-    // plugins, an empty buffer). Sleep while much is left, then look often: each fraction of a
-    // millisecond spent here delays the answer buttons.
-    for (;;) {
-        const snd_pcm_state_t state = snd_pcm_state(pcm);
-        if (state == SND_PCM_STATE_XRUN || state == SND_PCM_STATE_SETUP) break;
-        if (state == SND_PCM_STATE_DISCONNECTED) return Fail("went away", -ENODEV);
-        const snd_pcm_sframes_t avail = snd_pcm_avail(pcm);
-        if (avail == -EPIPE) break;
-        if (avail < 0) return Fail("cannot be followed", static_cast<int>(avail));
-        const auto left = static_cast<snd_pcm_sframes_t>(pcm_->bufferSize) - avail;
-        if (left <= 0) break;
-        if (Clock::now() > deadline) return Fail("stopped playing", -ETIMEDOUT);
-        const auto nap = left > 100 ? FramesTime(left - 44) : std::chrono::microseconds(200);
-        std::this_thread::sleep_for(std::min<Clock::duration>(nap, std::chrono::milliseconds(50)));
+    if (converter_) {
+        converted_.clear();
+        if (!converter_->Finish(converted_)) return Failed("sound cannot be converted", -EINVAL);
+        if (!Write(converted_, Deadline())) return 0;
     }
-    if (p.report.underruns > 0) {
-        std::fprintf(stderr, "%s: sound: %d underrun%s during a presentation, recovered\n",
-                     program_invocation_short_name, p.report.underruns,
-                     p.report.underruns == 1 ? "" : "s");
-    }
-    return 1;
+    return Drain(Deadline()) ? 1 : 0;
 }
 
 }  // namespace zel

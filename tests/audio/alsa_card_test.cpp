@@ -1,0 +1,134 @@
+// zel-stimuli --play on the test card, a device that plays in real time like a bare sound card
+// behind plug, at the rates cards run at: what it emitted is every tone whole, at its pitch, the
+// silence between them exact, and nothing after a presentation; a presentation that ran dry is
+// not counted.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "support/process.h"
+
+namespace zel {
+namespace {
+
+using Samples = std::vector<int16_t>;
+
+Samples ReadSamples(const QString& path, std::size_t from, std::size_t step) {
+    const std::string raw = testing::ReadFile(path);
+    Samples all(raw.size() / 2);
+    std::copy_n(raw.data(), all.size() * 2, reinterpret_cast<char*>(all.data()));
+    Samples picked;
+    for (std::size_t i = from; i < all.size(); i += step) picked.push_back(all[i]);
+    return picked;
+}
+
+// The tones in a recording: [start, end) of each run of sound, runs closer than 10 ms joined.
+std::vector<std::pair<std::size_t, std::size_t>> Tones(const Samples& s, unsigned rate) {
+    std::vector<std::pair<std::size_t, std::size_t>> tones;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (std::abs(s[i]) <= 1) continue;
+        if (!tones.empty() && i - tones.back().second < rate / 100) {
+            tones.back().second = i + 1;
+        } else {
+            tones.emplace_back(i, i + 1);
+        }
+    }
+    return tones;
+}
+
+// From the rising zero crossings of the steady middle, interpolated.
+double Frequency(const Samples& s, std::size_t start, std::size_t end, unsigned rate) {
+    const std::size_t a = start + (end - start) / 5, b = end - (end - start) / 5;
+    std::vector<double> ups;
+    for (std::size_t i = a; i + 1 < b; ++i) {
+        if (s[i] < 0 && s[i + 1] >= 0) ups.push_back(i + s[i] / double(s[i] - s[i + 1]));
+    }
+    return (ups.size() - 1) / ((ups.back() - ups.front()) / rate);
+}
+
+class OnACard : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("ALSA_CONFIG_PATH", ZEL_TEST_CARD_CONFIG, 1);
+        setenv("ZEL_TEST_CARD_FILE", recording.toLocal8Bit().constData(), 1);
+        setenv("ZEL_TEST_MIXER_STATE", folder.filePath("mixer").toLocal8Bit().constData(), 1);
+        setenv("ZEL_SOUND", "alsa", 1);
+        QDir().mkpath(images);
+    }
+    void Card(unsigned rate, unsigned channels) {
+        setenv("ZEL_TEST_CARD_RATE", std::to_string(rate).c_str(), 1);
+        setenv("ZEL_TEST_CARD_CHANNELS", std::to_string(channels).c_str(), 1);
+        QFile::remove(recording);
+    }
+    QStringList Stimuli(const char* trials) const {
+        return {ZEL_STIMULI, "--play", "--trials",       trials,
+                "--write",   images,   "--settings-dir", folder.path()};
+    }
+
+    QTemporaryDir folder;
+    const QString recording = folder.filePath("card.raw"), images = folder.filePath("images");
+};
+
+TEST_F(OnACard, EveryTonePlaysWholeAtItsPitchWithNothingAfter) {
+    for (const auto& [rate, channels] : {std::pair{22050u, 1u}, {48000u, 2u}, {44100u, 2u}}) {
+        SCOPED_TRACE(rate);
+        Card(rate, channels);
+        const testing::Outcome run = testing::Run(Stimuli("2"));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find(rate == 22050 ? "at 22,050 Hz mono, as synthesised"
+                                             : "converted by the program from 22,050 Hz"),
+                  std::string::npos)
+            << run.err;
+        const Samples heard = ReadSamples(recording, 0, channels);
+        const auto tones = Tones(heard, rate);
+        ASSERT_EQ(tones.size(), 4u);
+        std::vector<double> extra;
+        for (std::size_t i = 0; i < tones.size(); ++i) {
+            const QString name =
+                QString("trial-%1-%2.wav").arg(i / 2 + 1).arg(i % 2 ? "second" : "first");
+            const Samples image = ReadSamples(images + "/" + name, 22, 1);
+            const auto played = Tones(Samples(image.begin(), image.begin() + 22050), 22050).at(0);
+            const auto [start, end] = tones[i];
+            if (rate == 22050) {
+                EXPECT_TRUE(std::equal(heard.begin() + start, heard.begin() + end,
+                                       image.begin() + played.first))
+                    << "not bit-exact: tone " << i;
+            }
+            const double pitch = Frequency(image, played.first, played.second, 22050);
+            EXPECT_NEAR(Frequency(heard, start, end, rate) / pitch, 1.0, 1e-4) << "tone " << i;
+            // Its fade-out played to its end: as long as the image's sound, within 1 ms.
+            EXPECT_NEAR((end - start) / double(rate), (played.second - played.first) / 22050.0,
+                        0.001)
+                << "tone " << i;
+            if (i % 2) extra.push_back((start - tones[i - 1].first) / double(rate) - 2.0);
+        }
+        for (const double e : extra) EXPECT_LE(std::abs(e), 0.001) << "extra silence";
+        EXPECT_TRUE(std::all_of(heard.begin() + tones.back().second, heard.end(), [](int16_t v) {
+            return v == 0;
+        })) << "sound after the presentation";
+    }
+}
+
+// The program held up longer than the card's buffer during a trial: that trial is not counted.
+TEST_F(OnACard, ATrialThatRanDryIsNotCounted) {
+    Card(22050, 1);
+    auto child = testing::Start(Stimuli("32767"));
+    ASSERT_TRUE(child->waitForReadyRead(30'000)) << "no trial presented";
+    QThread::msleep(200);  // into trial 2's sound
+    ::kill(static_cast<pid_t>(child->processId()), SIGSTOP);
+    QThread::msleep(800);
+    ::kill(static_cast<pid_t>(child->processId()), SIGCONT);
+    EXPECT_EQ(testing::Status(*child), 1);
+    EXPECT_EQ(child->readAllStandardOutput().count('\n'), 1);
+    EXPECT_NE(child->readAllStandardError().indexOf("The trial could not be played: the sound card "
+                                                    "ran dry"),
+              -1);
+}
+
+}  // namespace
+}  // namespace zel
