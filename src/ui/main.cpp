@@ -1,7 +1,6 @@
 // zel-test: the listening test's window. This is where the program's parts are put together.
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
@@ -14,20 +13,6 @@
 #include "ui/program.h"
 
 namespace {
-
-// Qt's platform plugin ends the process on its own when the display goes away (logout with the
-// window open, a compositor crash): exit(1) from inside the event loop. The write-back runs then
-// too, from here.
-zel::ModZeltest* gAudio = nullptr;
-
-void WriteBackAtExit() {
-    if (gAudio == nullptr) return;
-    try {
-        gAudio->RestoreMixerLevels();
-    } catch (...) {
-        // Nothing can be reported any more; the problems logged so far stand.
-    }
-}
 
 // The folder given with --settings-dir (to try a calibration without touching the system's
 // settings file), the system configuration directory without it, or nothing when the option
@@ -74,9 +59,5 @@ int main(int argc, char* argv[]) {
                                              profile, notices, *backend.watch},
                           *settingsDirectory);
 
-    std::atexit(WriteBackAtExit);
-    gAudio = &audio;
-    const int status = zel::ui::RunProgram(app, audio, exitSignals.Fd());
-    gAudio = nullptr;
-    return status;
+    return zel::ui::RunProgram(app, audio, exitSignals.Fd());
 }

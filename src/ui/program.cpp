@@ -17,6 +17,24 @@
 
 namespace zel::ui {
 
+namespace {
+
+// Qt's platform plugin ends the process on its own when the display goes away (logout with the
+// window open, a compositor crash): exit(1) from inside an event loop, the window's or a notice's.
+// The write-back runs then too, from an exit handler.
+AudioOperations* gWriteBack = nullptr;
+
+void WriteBackAtExit() {
+    if (gWriteBack == nullptr) return;
+    try {
+        gWriteBack->RestoreMixerLevels();
+    } catch (...) {
+        // Nothing more can be said; what failed has been logged as it failed.
+    }
+}
+
+}  // namespace
+
 ZelApplication::ZelApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Zel_test"));
     setApplicationVersion(QStringLiteral("1.0.0"));
@@ -101,6 +119,8 @@ int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> e
             end.End(0);
         });
     }
+    static const bool registered = std::atexit(WriteBackAtExit) == 0;
+    gWriteBack = registered ? &audio : nullptr;
     const bool loaded = report.Run([&] { logic.Form_Load(); });
     startUpSignal.reset();
     int status = 0;
@@ -110,6 +130,7 @@ int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> e
         status = app.exec();
     }
     app.SetErrorReport(nullptr);
+    gWriteBack = nullptr;
     if (end.Requested()) status = end.Status();
     // Every way out has written back by now but a signal during the start-up work; either way
     // this says whether everything went back.

@@ -32,9 +32,10 @@ struct Control {
     bool isSwitch;
     std::string Name() const;
 };
-std::string gPath;
-std::vector<Element> gElements;
-std::vector<Control> gControls;
+// Never destroyed, as a C plugin's state: a program's own exit handlers may still use them.
+std::string& gPath = *new std::string;
+std::vector<Element>& gElements = *new std::vector<Element>;
+std::vector<Control>& gControls = *new std::vector<Control>;
 
 std::string Control::Name() const {
     return gElements[element].name + (isSwitch ? " Playback Switch" : " Playback Volume");

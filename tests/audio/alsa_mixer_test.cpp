@@ -80,9 +80,10 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         const char* trials;    // zel-stimuli --play --trials; null: zel-test
         const char* settings;  // Zel_test.ini; null: a folder in its place, which gives a notice
         const char* waitFor;   // on stderr before the signal; null: until the mixer is calibrated
-        int signal;            // 0: none, the program ends by itself
+        int signal;  // 0: none, the program ends by itself; kDisplayLost: its X server ends
         int status;
     };
+    constexpr int kDisplayLost = -1;
     const Case cases[] = {
         {"2", "", nullptr, 0, 0},
         {"32767", "", nullptr, SIGINT, 128 + SIGINT},
@@ -93,6 +94,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         {nullptr, nullptr, "playing through", SIGTERM, 0},
         {nullptr, "[Calibration]\nWave_volume=loud\n", "zel-test: Type mismatch in ReadCalibration",
          SIGTERM, 1},
+        // As at logout with the window open: Qt ends the process itself, with status 1.
+        {nullptr, "", nullptr, kDisplayLost, 1},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -103,6 +106,14 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         if (c.settings) std::ofstream((dir + "/Zel_test.ini").toStdString()) << c.settings;
         QStringList argv{c.trials ? ZEL_STIMULI : ZEL_TEST, "--settings-dir", dir};
         if (c.trials) argv += QStringList{"--play", "--trials", c.trials};
+        std::unique_ptr<testing::Child> display;
+        if (c.signal == kDisplayLost) {
+            display = testing::Start({"Xvfb", "-displayfd", "1", "-nolisten", "tcp"});
+            ASSERT_TRUE(display->waitForReadyRead(30'000));
+            argv = QStringList{"env", "QT_QPA_PLATFORM=xcb",
+                               "DISPLAY=:" + display->readLine().trimmed()} +
+                   argv;
+        }
         const auto child = testing::Start(argv, QProcess::nullDevice(), err);
         if (c.signal != 0) {
             ASSERT_TRUE(testing::WaitFor([&] {
@@ -110,7 +121,11 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
                                  : Read() == kCalibrated;
             })) << testing::ReadFile(err)
                 << Read();
-            ::kill(static_cast<pid_t>(child->processId()), c.signal);
+            if (display) {
+                display.reset();
+            } else {
+                ::kill(static_cast<pid_t>(child->processId()), c.signal);
+            }
         }
         EXPECT_EQ(testing::Status(*child), c.status) << testing::ReadFile(err);
         EXPECT_EQ(Read(), kMixer);
