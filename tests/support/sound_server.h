@@ -57,14 +57,28 @@ class TestSoundServer {
         setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + run + "/bus").c_str(), 1);
 
         if (kind == ServerKind::PulseAudio) {
-            Start({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--enable-memfd=no",
-                   "--load=module-native-protocol-unix auth-anonymous=1 socket=" +
-                       QString::fromStdString(socket)});
+            // The sink belongs to the server's own start-up, so that it is there again after a
+            // restart, with the level device-restore stored for it, as on a desktop.
+            // norewinds: without it PulseAudio gives back the first samples of every stream as
+            // zeros.
+            servers_ = {{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                         "--enable-memfd=no",
+                         "--load=module-native-protocol-unix auth-anonymous=1 socket=" +
+                             QString::fromStdString(socket),
+                         "--load=module-device-restore",
+                         "--load=module-null-sink sink_name=testsink rate=22050 channels=1 "
+                         "format=s16le norewinds=1"}};
         } else {
             if (rate == GraphRate::Rate22050)
                 std::ofstream(dir + "/config/pipewire/pipewire.conf.d/zel-rate.conf")
                     << "context.properties = { default.clock.rate = 22050 "
                        "default.clock.allowed-rates = [ 22050 44100 48000 ] }\n";
+            // Defined in the configuration, so that it is there again after a restart.
+            std::ofstream(dir + "/config/pipewire/pipewire.conf.d/zel-sink.conf")
+                << "context.objects = [ { factory = adapter args = {\n"
+                   "  factory.name = support.null-audio-sink node.name = testsink\n"
+                   "  media.class = Audio/Sink audio.rate = 22050 audio.channels = 1\n"
+                   "  audio.position = [ MONO ] } } ]\n";
             // Our wireplumber leaves the machine's cards and cameras alone: their reservation
             // runs on the user's bus, not ours; Bluetooth would need logind. The files sort after
             // the packaged 50-*-config.lua and before 90-enable-all.lua, which reads them.
@@ -76,20 +90,24 @@ class TestSoundServer {
             Start({"dbus-daemon", "--session", "--nofork", "--nopidfile",
                    "--address=" + qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")});
             WaitFor("the D-Bus socket", [&] { return Accepts(run + "/bus"); });
-            Start({"pipewire"});
-            WaitFor("the PipeWire socket", [&] { return Accepts(run + "/pipewire-0"); });
-            Start({"wireplumber"});
-            Start({"pipewire-pulse"});
+            servers_ = {{"pipewire"}, {"wireplumber"}, {"pipewire-pulse"}};
         }
-        WaitFor("the PulseAudio socket", [&] { return Accepts(socket); });
-        // norewinds: without it PulseAudio gives back the first samples of every stream as zeros.
-        Pactl({"load-module", "module-null-sink", "sink_name=testsink", "rate=22050", "channels=1",
-               "format=s16le", "norewinds=1"});
+        StartServers();
         // Repeated until wireplumber, which keeps the default, has caught up.
         WaitFor("testsink as the default sink", [&] {
             Pactl({"set-default-sink", "testsink"});
             return Pactl({"get-default-sink"}).out == "testsink\n";
         });
+    }
+
+    // Ends the servers as a restart does (the session's bus stays) and starts them again.
+    void Restart() {
+        for (std::size_t i = 0; i < servers_.size(); ++i) {
+            children_.back()->terminate();
+            children_.back()->waitForFinished();
+            children_.pop_back();
+        }
+        StartServers();
     }
 
     // Whether this machine has the programs for `kind`; `why` says which are missing.
@@ -111,10 +129,9 @@ class TestSoundServer {
     void StartRecording() {
         // A recorder that asked for little latency would make PipeWire run the whole graph in
         // small blocks, which the program alone does not ask for.
-        children_.push_back(
-            testing::Start({"parec", "--raw", "--format=s16le", "--channels=1", "--rate=22050",
-                            "-d", "testsink.monitor", "--latency-msec=100"},
-                           Recording(), folder_.filePath("parec.log")));
+        recorder_ = testing::Start({"parec", "--raw", "--format=s16le", "--channels=1",
+                                    "--rate=22050", "-d", "testsink.monitor", "--latency-msec=100"},
+                                   Recording(), folder_.filePath("parec.log"));
         WaitFor("the recorder", [&] { return QFileInfo(Recording()).size() >= 22050; });
     }
     // Every sample recorded, up to half a second after this call: the last sound has arrived.
@@ -122,7 +139,7 @@ class TestSoundServer {
         const qint64 before = QFileInfo(Recording()).size();
         WaitFor("the end of the recording",
                 [&] { return QFileInfo(Recording()).size() >= before + 22050; });
-        children_.pop_back();
+        recorder_.reset();
         const std::string bytes = ReadFile(Recording());
         std::vector<int16_t> samples(bytes.size() / 2);
         std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
@@ -149,6 +166,19 @@ class TestSoundServer {
         const QString log = folder_.filePath(argv.first() + ".log");
         owner_ = children_.emplace_back(testing::Start(argv, log, log)).get();
     }
+    // The servers last, so that a restart ends just them (each with SIGTERM, as systemd does).
+    void StartServers() {
+        const std::string run = Folder().string() + "/run";
+        for (const QStringList& argv : servers_) {
+            Start(argv);
+            if (argv.first() == "pipewire")
+                WaitFor("the PipeWire socket", [&] { return Accepts(run + "/pipewire-0"); });
+        }
+        WaitFor("the PulseAudio socket", [&] { return Accepts(run + "/pulse/native"); });
+        WaitFor("testsink", [&] {
+            return Pactl({"list", "short", "sinks"}).out.find("testsink") != std::string::npos;
+        });
+    }
     QString Recording() const { return folder_.filePath("recording.raw"); }
     // Polls `ready`; throws, with the servers' logs, when it does not hold within 30 s.
     void WaitFor(const std::string& what, const std::function<bool()>& ready) const {
@@ -160,8 +190,10 @@ class TestSoundServer {
     }
 
     QTemporaryDir folder_;
-    std::vector<std::unique_ptr<Child>> children_;  // the servers in start order, the recorder
+    std::vector<QStringList> servers_;              // how each server is started
+    std::vector<std::unique_ptr<Child>> children_;  // the bus, the servers in start order
     Child* owner_ = nullptr;                        // the server that owns the clients' socket
+    std::unique_ptr<Child> recorder_;
 };
 
 // Where `part` occurs in `whole` from `from` on, or npos.
