@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/mod_zeltest.h"
+#include "audio/platform/alsa/rate_converter.h"
 #include "audio/platform/inih_profile_reader.h"
 #include "audio/platform/sound_backend.h"
 #include "audio/platform/stderr_notice_presenter.h"
@@ -144,6 +145,24 @@ std::optional<double> Locate(const std::vector<int16_t>& recording,
     return std::nullopt;
 }
 
+// Presents `trials` trials, answering each at once, with every core busy or not; keeps the time
+// from Start (or the answer) to the first frame handed to the output, and each presentation's.
+void Present(zel::Zelmain& test, MeasuringAudio& measuring, bool busy, int trials,
+             std::vector<double>& toFirstFrame, std::vector<double>& wall) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::unique_ptr<zel::testing::Child>> load;
+    for (unsigned i = 0; busy && i < cores; ++i) {
+        load.push_back(zel::testing::Start({"yes"}, QProcess::nullDevice()));
+    }
+    for (int trial = 1; trial <= trials; ++trial) {
+        const auto start = Clock::now();
+        trial == 1 ? test.cmdStart_Click() : test.cmdResponseA_Click();
+        wall.push_back(Milliseconds(Clock::now() - start));
+        const auto queued = measuring.endings.back().report.firstFrameQueued;
+        if (queued != Clock::time_point{}) toFirstFrame.push_back(Milliseconds(queued - start));
+    }
+}
+
 struct Setup {
     ServerKind kind;
     GraphRate rate;
@@ -175,8 +194,9 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
     zel::SoundBackend backend = zel::OpenSoundBackend();
     zel::InihProfileReader profile;
     zel::StderrNoticePresenter notices("zel_audio_bench");
-    zel::ModZeltest audio({*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
-                          server->Folder());
+    zel::ModZeltest audio(
+        {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
+        server->Folder());
     MeasuringAudio measuring(audio, *backend.player);
     zel::HeadlessWindow window;
     zel::HeadlessShell shell;
@@ -184,19 +204,8 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
     zel::Zelmain test(window, measuring, shell, random);
     test.Form_Load();
 
-    std::vector<std::unique_ptr<zel::testing::Child>> load;
-    for (unsigned i = 0; busy && i < cores; ++i) {
-        load.push_back(zel::testing::Start({"yes"}, QProcess::nullDevice()));
-    }
     std::vector<double> toFirstFrame, wall;
-    for (int trial = 1; trial <= trials; ++trial) {
-        const auto start = Clock::now();
-        trial == 1 ? test.cmdStart_Click() : test.cmdResponseA_Click();
-        wall.push_back(Milliseconds(Clock::now() - start));
-        const auto queued = measuring.endings.back().report.firstFrameQueued;
-        if (queued != Clock::time_point{}) toFirstFrame.push_back(Milliseconds(queued - start));
-    }
-    load.clear();
+    Present(test, measuring, busy, trials, toFirstFrame, wall);
     audio.RestoreMixerLevels();
     const std::vector<int16_t> recording = server->StopRecording();
 
@@ -256,6 +265,92 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
     return failed + missing == 0;
 }
 
+// The ALSA back end on the tests' sound card at 48,000 Hz stereo, where the program converts:
+// extra silence at the boundaries as the card emitted it, and the conversion's time per
+// presentation.
+bool RunCardBlock(bool busy, int trials) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::printf("\n== ALSA test card, 48,000 Hz stereo, %s ==\n",
+                busy ? (std::to_string(cores) + " cores busy").c_str() : "idle");
+    constexpr unsigned kRate = 48000;
+    const QTemporaryDir folder;
+    const std::string recording = folder.filePath("card.raw").toStdString();
+    setenv("ALSA_CONFIG_PATH", ZEL_TEST_CARD_CONFIG, 1);
+    setenv("ZEL_TEST_CARD_RATE", "48000", 1);
+    setenv("ZEL_TEST_CARD_CHANNELS", "2", 1);
+    setenv("ZEL_TEST_CARD_FILE", recording.c_str(), 1);
+    setenv("ZEL_TEST_MIXER_STATE", folder.filePath("mixer").toLocal8Bit().constData(), 1);
+    setenv("ZEL_SOUND", "alsa", 1);
+    std::ofstream(folder.filePath("mixer").toStdString()) << "Master 65535 0 0\nPCM 65535 0 0\n";
+    // Full scale: the samples pass unchanged.
+    std::ofstream(folder.filePath("Zel_test.ini").toStdString())
+        << "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\n";
+    std::vector<double> toFirstFrame, wall, extra, conversion;
+    int failed = 0;
+    {
+        zel::SoundBackend backend = zel::OpenSoundBackend();
+        zel::InihProfileReader profile;
+        zel::StderrNoticePresenter notices("zel_audio_bench");
+        zel::ModZeltest audio(
+            {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
+            folder.path().toStdString());
+        MeasuringAudio measuring(audio, *backend.player);
+        zel::HeadlessWindow window;
+        zel::HeadlessShell shell;
+        zel::ProgramRandom random;
+        zel::Zelmain test(window, measuring, shell, random);
+        test.Form_Load();
+        Present(test, measuring, busy, trials, toFirstFrame, wall);
+        std::printf("%d trials on %s\n", trials, backend.description.c_str());
+        for (const Ending& ending : measuring.endings) failed += ending.played == 0;
+        // The conversion of each presentation as the player does it, timed on its own.
+        const auto converter = zel::RateConverter::Make(22050, kRate);
+        std::vector<int16_t> out;
+        for (std::size_t i = 0; i + 2 < measuring.sounds.size(); i += 3) {
+            const auto start = Clock::now();
+            converter->Begin();
+            out.clear();
+            for (std::size_t k = i; k < i + 3; ++k) {
+                converter->Convert(measuring.sounds[k].data(), measuring.sounds[k].size(), out);
+            }
+            converter->Finish(out);
+            conversion.push_back(Milliseconds(Clock::now() - start));
+        }
+    }
+    // Each tone starts where its first sample beyond the least step is; tone 2 of a trial must
+    // start 2 s after tone 1.
+    std::ifstream file(recording, std::ios::binary);
+    std::vector<int16_t> left;
+    for (int16_t frame[2]; file.read(reinterpret_cast<char*>(frame), sizeof frame);) {
+        left.push_back(frame[0]);
+    }
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0, last = 0; i < left.size(); ++i) {
+        if (std::abs(left[i]) <= 1) continue;
+        if (starts.empty() || i - last > kRate / 100) starts.push_back(i);
+        last = i;
+    }
+    for (std::size_t t = 0; t + 1 < starts.size(); t += 2) {
+        extra.push_back((static_cast<double>(starts[t + 1] - starts[t]) / kRate - 2.0) * 1000);
+    }
+    for (const char* name : {"ALSA_CONFIG_PATH", "ZEL_SOUND"}) unsetenv(name);
+    const Summary boundary = Summarise(extra), converted = Summarise(conversion);
+    const Summary queued = Summarise(toFirstFrame), presentation = Summarise(wall);
+    std::printf(
+        "extra silence at the image boundaries (tone 2 start beyond 2 s after tone 1): median "
+        "%.2f ms, max %.2f ms, over %zu trials   [goal median <= 1, max <= 3]\n",
+        boundary.median, std::max(boundary.max, -boundary.min), extra.size());
+    std::printf(
+        "conversion of a presentation (3 images, 22,050 to 48,000 Hz): median %.2f ms, "
+        "max %.2f ms\n",
+        converted.median, converted.max);
+    std::printf(
+        "failed presentations: %d; Start or answer to first frame written: median %.2f "
+        "ms, max %.2f ms; presentation wall time: median %.1f ms\n",
+        failed, queued.median, queued.max, presentation.median);
+    return failed == 0 && static_cast<int>(extra.size()) == trials;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,6 +360,7 @@ int main(int argc, char** argv) {
         {ServerKind::PipeWire, GraphRate::Rate22050, "PipeWire, 22,050 Hz graph"},
         {ServerKind::PipeWire, GraphRate::Default, "PipeWire, default 48 kHz graph"}};
     bool ok = true;
+    for (const bool busy : {false, true}) ok = RunCardBlock(busy, trials) && ok;
     for (const Setup& setup : setups) {
         for (const bool busy : {false, true}) {
             try {
