@@ -90,6 +90,18 @@ int32_t MixerApi::SetMixerSwitches(uint32_t MixerId, uint32_t ComponentType, con
     });
 }
 
+int32_t MixerApi::GetMixerGain(uint32_t MixerId, uint32_t ComponentType, int32_t level, double& dB,
+                               int32_t& FailedStage) {
+    FailedStage = stage::kNone;
+    return OnVolumeControl(
+        MixerId, ComponentType, FailedStage, [&](MixerHandle handle, const VolumeControl& control) {
+            const int32_t result =
+                mixer_.GetGain(handle, control.dwControlID, std::bit_cast<uint32_t>(level), dB);
+            if (result != 0) FailedStage = stage::kGetValue;
+            return result;
+        });
+}
+
 int32_t MixerApi::SetMixerSwitch(uint32_t MixerId, uint32_t ComponentType, bool on,
                                  int32_t& FailedStage) {
     return ChangeLine(MixerId, ComponentType, FailedStage, [&](MixerHandle handle, uint32_t id) {

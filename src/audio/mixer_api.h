@@ -46,6 +46,9 @@ class MixerApi {
                            int32_t& FailedStage);
     int32_t SetMixerSwitches(uint32_t MixerId, uint32_t ComponentType, const LineState& state,
                              int32_t& FailedStage);
+    // The gain in dB that `level` gives on the line.
+    int32_t GetMixerGain(uint32_t MixerId, uint32_t ComponentType, int32_t level, double& dB,
+                         int32_t& FailedStage);
     // Switches every channel of the line on or off; a line without a switch succeeds.
     int32_t SetMixerSwitch(uint32_t MixerId, uint32_t ComponentType, bool on, int32_t& FailedStage);
 

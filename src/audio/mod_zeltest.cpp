@@ -323,6 +323,30 @@ void ModZeltest::BeginPresentation() {
     if (armed_) change_ = platform_.watch.Changed();
 }
 
+std::string ModZeltest::OutputChanged() {
+    return armed_ ? platform_.watch.Changed() : std::string();
+}
+
+int32_t ModZeltest::SetCalibratedLevel(uint32_t componentType, int32_t level) {
+    int32_t stage = 0, minimum = 0, maximum = 0;
+    const int32_t result = mixerApi_.SetMixerVolume(kMixerId, componentType, level, stage);
+    if (result != 0) return result;
+    // As a read gives it: the level that names the control's step in the settings.
+    int32_t& setting =
+        componentType == component::kSpeakers ? masterVolumeSetting_ : waveVolumeSetting_;
+    if (mixerApi_.GetMixerVolume(kMixerId, componentType, setting, minimum, maximum, stage) != 0) {
+        setting = level;
+    }
+    // The program's own change: the calibrated state from now on.
+    if (armed_) armed_ = platform_.watch.Arm() == 0;
+    return 0;
+}
+
+int32_t ModZeltest::Gain(uint32_t componentType, int32_t level, double& dB) {
+    int32_t stage = 0;
+    return mixerApi_.GetMixerGain(kMixerId, componentType, level, dB, stage);
+}
+
 PresentationEnd ModZeltest::EndPresentation() {
     if (soundAvailable_ == kFalse) return PresentationEnd::Silent;
     presenting_ = false;

@@ -89,6 +89,13 @@ class ModZeltest final : public AudioOperations {
     [[noreturn]] void FatalStop(const std::string& message) { kormodz_.FatalStop(message); }
     void ShowNotice(const std::string& message) { kormodz_.ShowNotice(message); }
 
+    // For a calibration tone that plays on and on: what changed since the calibration (empty
+    // while nothing did); a level set as the new calibrated one (kept as the mixer reads it back),
+    // the watch armed on it; and the gain in dB a level gives on a line.
+    std::string OutputChanged();
+    int32_t SetCalibratedLevel(uint32_t componentType, int32_t level);
+    int32_t Gain(uint32_t componentType, int32_t level, double& dB);
+
     int16_t SoundAvailable() const { return soundAvailable_; }
     int32_t WaveVolumeSetting() const { return waveVolumeSetting_; }
     int32_t MasterVolumeSetting() const { return masterVolumeSetting_; }

@@ -8,8 +8,11 @@
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "audio/calibrator.h"
 #include "audio/mixer_api.h"
 #include "audio/platform/alsa/mixer_service.h"
+#include "audio/platform/inih_profile_reader.h"
+#include "fakes/fake_platform.h"
 #include "support/process.h"
 
 namespace zel {
@@ -130,6 +133,40 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         EXPECT_EQ(testing::Status(*child), c.status) << testing::ReadFile(err);
         EXPECT_EQ(Read(), kMixer);
     }
+}
+
+// The calibration's dB steps on an element with a dB range (PCM: 0 to 255 is -51 to 0 dB, 0.2 dB a
+// step) go to the step nearest the target and stop at either end, saying so; an element without
+// a dB scale is not stepped.
+TEST_F(TestAlsa, CalibrationStepsInDecibelsOnTheElementsScale) {
+    Write("Master 65535 40000 41000\nPCM 255 200 210 dB:-5100:0\n");
+    testing::Log log;
+    testing::FakeNoticePresenter notices(log);
+    testing::FakeOutputDevice device;
+    testing::FakeSoundPlayer player;
+    testing::FakeOutputWatch watch;
+    InihProfileReader profile;
+    ModZeltest audio({player, device, mixer, profile, notices, watch}, folder.path().toStdString());
+    audio.InitialiseAudio();
+    Calibrator calibrator(audio, player, 1000.0f);
+    EXPECT_DOUBLE_EQ(calibrator.Gain(Calibrator::Line::Wave).value(), -25.4);  // 32768: step 128
+    const struct {
+        double dB;
+        const char* note;
+        int32_t level;  // as the element reads back: step * 257
+    } steps[] = {{1, "", 133 * 257},
+                 {6, "", 163 * 257},
+                 {-0.05, "", 162 * 257},  // less than a step still moves one
+                 {30, "at the top of the range", 65535},
+                 {1, "at the top of the range", 65535},
+                 {-60, "at the bottom of the range", 0}};
+    for (const auto& step : steps) {
+        EXPECT_EQ(calibrator.Step(Calibrator::Line::Wave, step.dB), step.note) << step.dB;
+        EXPECT_EQ(calibrator.Level(Calibrator::Line::Wave), step.level) << step.dB;
+    }
+    EXPECT_EQ(calibrator.Step(Calibrator::Line::Speakers, 1), "no dB scale on this output");
+    EXPECT_EQ(calibrator.Section(), "[Calibration]\nWave_volume=&H0\nMaster_volume=&H1000\n");
+    EXPECT_EQ(Read(), "Master 65535 4096 4096\nPCM 255 0 0 dB:-5100:0\n");
 }
 
 }  // namespace

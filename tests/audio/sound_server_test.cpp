@@ -4,11 +4,15 @@
 #include "support/sound_server.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <optional>
 
+#include "audio/apiz.h"
 #include "audio/mod_zeltest.h"
 #include "audio/platform/inih_profile_reader.h"
 #include "audio/platform/sound_backend.h"
@@ -45,6 +49,63 @@ class OnServer : public ::testing::TestWithParam<ServerKind> {
 
     std::optional<TestSoundServer> server;
     QTemporaryDir folder;
+};
+
+// A program on a terminal of its own: keys go in, everything it shows comes out.
+class OnTerminal {
+  public:
+    explicit OnTerminal(const QStringList& argv) {
+        pid_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
+        if (pid_ != 0) return;
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        std::vector<std::string> args;
+        for (const QString& arg : argv) args.push_back(arg.toStdString());
+        std::vector<char*> pointers;
+        for (std::string& arg : args) pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    ~OnTerminal() {
+        if (status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            Status();
+        }
+        close(terminal_);
+    }
+    void Type(const std::string& keys) {
+        ASSERT_EQ(write(terminal_, keys.data(), keys.size()), ssize_t(keys.size()));
+    }
+    void Signal(int signal) { ::kill(pid_, signal); }
+    bool Shows(const std::string& text) {
+        return testing::WaitFor([&] { return Read(), shown_.find(text) != std::string::npos; });
+    }
+    // As a shell gives it; -1 when it has not ended within 30 s.
+    int Status() {
+        int status = 0;
+        if (status_ >= 0) return status_;
+        if (!testing::WaitFor([&] { return Read(), waitpid(pid_, &status, WNOHANG) == pid_; }))
+            return -1;
+        Read();
+        return status_ = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    }
+    const std::string& Shown() const { return shown_; }
+
+  private:
+    void Read() {
+        char buffer[4096];
+        for (pollfd ready{terminal_, POLLIN, 0};
+             poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN);) {
+            const ssize_t n = read(terminal_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            shown_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+    pid_t pid_ = -1;
+    int status_ = -1;  // once ended
+    int terminal_ = -1;
+    std::string shown_;
 };
 
 INSTANTIATE_TEST_SUITE_P(, OnServer,
@@ -248,6 +309,91 @@ TEST_P(OnServer, AServerThatStopsAnsweringEndsTheRunWithoutAHang) {
                        "Timeout"),
               std::string::npos)
         << err;
+}
+
+// zel-stimuli --calibrate on a terminal: the keys step the wave output (selected first) and, after
+// Tab, the speakers level by dB on the server's volume curve, live; Enter prints the section with
+// the levels in use, which the settings reader takes back; q, a signal and a change by another
+// program end without it. Every way out puts the sink back.
+TEST_P(OnServer, CalibrateStepsTheLevelsLiveAndPrintsTheSection) {
+    for (const std::string end : {"\r", "q", "SIGTERM", "changed"}) {
+        OnTerminal run({ZEL_STIMULI, "--calibrate", "--settings-dir", folder.path()});
+        ASSERT_TRUE(run.Shows("Enter done")) << run.Shown();
+        EXPECT_EQ(Volume(), 4096);
+        // Wave output 32768 (-18.06 dB) up 1 dB; speakers 4096 (-72.25 dB) down 6 dB.
+        run.Type("\x1b[A");
+        EXPECT_TRUE(run.Shows("> wave output 34050 (-17.06 dB)")) << run.Shown();
+        run.Type("\t\x1b[6~");
+        EXPECT_TRUE(run.Shows("> speakers 3254 (-78.24 dB)")) << run.Shown();
+        EXPECT_EQ(Volume(), 3254);
+        if (end == "SIGTERM") {
+            run.Signal(SIGTERM);
+        } else if (end == "changed") {
+            server->Pactl({"set-sink-volume", "testsink", "50000"});
+            EXPECT_TRUE(
+                run.Shows("The sound output level was changed by another program. The "
+                          "calibration tone has stopped."));
+        } else {
+            run.Type(end);
+        }
+        EXPECT_EQ(run.Status(), end == "SIGTERM"   ? 128 + SIGTERM
+                                : end == "changed" ? 1
+                                                   : 0)
+            << run.Shown();
+        EXPECT_EQ(Volume(), 40000);
+        const std::size_t section = run.Shown().find("[Calibration]");
+        EXPECT_EQ(section != std::string::npos, end == "\r") << run.Shown();
+        if (section == std::string::npos) continue;
+        std::string text = run.Shown().substr(section);
+        std::erase(text, '\r');
+        EXPECT_EQ(text, "[Calibration]\nWave_volume=&H8502\nMaster_volume=&HCB6\n");
+        std::ofstream(folder.filePath("Zel_test.ini").toStdString()) << text;
+        testing::Log log;
+        testing::FakeNoticePresenter notices(log);
+        testing::FakeOutputDevice device;
+        testing::FakeSoundPlayer player;
+        testing::FakeMixerService mixer(log);
+        testing::FakeOutputWatch watch;
+        InihProfileReader profile;
+        ModZeltest readBack({player, device, mixer, profile, notices, watch},
+                            folder.path().toStdString());
+        readBack.InitialiseAudio();
+        EXPECT_EQ(readBack.WaveVolumeSetting(), 34050);
+        EXPECT_EQ(readBack.MasterVolumeSetting(), 3254);
+        QFile::remove(folder.filePath("Zel_test.ini"));
+    }
+}
+
+// The calibration tone, without a terminal, at unity: the test's standard tone of the base
+// frequency, peak 32,000, its phase running on over every block boundary, bit-exact for five
+// seconds; a signal ends it and prints the section.
+TEST_P(OnServer, CalibrateTheToneIsTheStandardToneRunningOn) {
+    std::ofstream(folder.filePath("Zel_test.ini").toStdString())
+        << "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\n";
+    server->StartRecording();
+    auto child = testing::Start(
+        {ZEL_STIMULI, "--calibrate", "--frequency", "2000", "--settings-dir", folder.path()});
+    QThread::sleep(7);
+    child->terminate();
+    EXPECT_EQ(testing::Status(*child), 0);
+    EXPECT_EQ(child->readAllStandardOutput().toStdString(),
+              "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\n");
+    const std::vector<int16_t> heard = server->StopRecording();
+    // The standard table's sine of the quantised frequency, carried on past the table's end.
+    ToneTables tables;
+    MakeSineBuffers(tables, 2000.0f, 2000.0f, 0.0f, 22050);
+    const double frequency = QuantiseFrequency(2000.0f, 22050);
+    std::vector<int16_t> expected;
+    for (int n = 1; n <= 5 * 22050; ++n) {
+        const float sine = static_cast<float>(std::sin(n * 6.28318 * frequency / 22050));
+        if (n <= kToneTableLength) {
+            ASSERT_EQ(sine, tables.StandardTable.At(n, "test"));
+        }
+        const double gain = n < 220 ? static_cast<float>(n / 220.0) : 1.0;  // 20 periods
+        expected.push_back(static_cast<int16_t>(std::nearbyint(32000 * gain * sine)));
+    }
+    EXPECT_EQ(*std::max_element(expected.begin(), expected.end()), 32000);
+    EXPECT_NE(testing::FindSamples(heard, expected), std::string::npos);
 }
 
 TEST(NoSoundServer, OneNoticeSilentTrialsAndTheAlsaBackEndNamed) {

@@ -48,6 +48,7 @@ struct FakeSoundPlayer final : SoundPlayer {
         if (onFinish) onFinish();
         return problem.empty() ? 1 : 0;
     }
+    Clock::duration Ahead() const override { return {}; }
     std::string Problem() const override { return problem; }
     PresentationReport LastPresentation() const override { return {}; }
     std::string problem;
@@ -122,6 +123,11 @@ struct FakeMixerService final : MixerService {
     }
     int32_t SetSwitches(MixerHandle, uint32_t id, bool on) override {
         return Switched(id, port, on);
+    }
+    // A line at a 1 dB step every 1,000 of the scale, 0 dB at 65,000.
+    int32_t GetGain(MixerHandle, uint32_t, uint32_t value, double& dB) override {
+        dB = (static_cast<double>(value) - 65000) / 1000;
+        return 0;
     }
     int32_t Close(MixerHandle handle) override {
         const uint32_t type = open.at(handle);

@@ -21,6 +21,7 @@
 #include "audio/platform/inih_profile_reader.h"
 #include "audio/platform/sound_backend.h"
 #include "audio/platform/stderr_notice_presenter.h"
+#include "calibrate.h"
 #include "core/runtime_error.h"
 #include "testrun/headless.h"
 #include "testrun/zelmain.h"
@@ -33,7 +34,8 @@ constexpr int kWriteError = 1;
 constexpr const char* kUsage =
     "usage: zel-stimuli [--frequency 500|1000|2000|4000|8000] "
     "[--step 0.1|0.2|0.25|0.5|1.0|2.0|5.0] [--format difference|modulation] "
-    "[--trials 1..32767] [--write DIR] [--play [--settings-dir DIR]]";
+    "[--trials 1..32767] [--write DIR] [--play [--settings-dir DIR]] | "
+    "--calibrate [--frequency HZ] [--settings-dir DIR]";
 
 constexpr const char* kDescription =
     "Builds listening-test trials exactly as the Zel Test program does: trial K is the K-th trial "
@@ -53,8 +55,17 @@ constexpr const char* kDescription =
     "first line on stderr names it; notices follow, one line each. The mixer levels are written "
     "back at the end and on Ctrl-C "
     "(SIGINT), SIGTERM or SIGHUP.\n\n"
-    "Exit status: 0 done, 1 DIR cannot be written, a trial could not be played or a run-time "
-    "error, 2 bad arguments (nothing is written), 128+N ended by signal N.";
+    "With --calibrate, the same start-up audio work runs, then a steady tone at the base frequency "
+    "plays at peak 32,000, the loudest any trial has, for a sound level meter. On a terminal, Up "
+    "and Down step the selected level by 1 dB, Page Up and Page Down by 6 dB, Tab selects the "
+    "other "
+    "(wave output first, then speakers), Enter ends and prints the [Calibration] section with the "
+    "levels in use, for Zel_test.ini; q or Ctrl-C ends without it. Without a terminal the tone "
+    "plays until SIGINT, SIGTERM or SIGHUP, and the section is printed then. The settings file is "
+    "never written.\n\n"
+    "Exit status: 0 done, 1 DIR cannot be written, a trial could not be played, the output changed "
+    "or a level could not be put back, or a run-time error, 2 bad arguments (nothing is written), "
+    "128+N ended by signal N.";
 
 struct UsageError {
     std::string message;
@@ -317,14 +328,30 @@ int main(int argc, char** argv) {
     bool play = false;
     app.add_flag("--play", play,
                  "Run the start-up audio work and play each trial on the default sound output");
+    bool calibrate = false;
+    app.add_flag("--calibrate", calibrate,
+                 "Run the start-up audio work and play a steady tone at the test's loudest level, "
+                 "for a sound level meter; on a terminal, step the levels with the arrow keys");
     std::string settingsDir = zel::DefaultSettingsDirectory().string();
-    app.add_option("--settings-dir", settingsDir, "Where Zel_test.ini is looked for (with --play)")
+    app.add_option("--settings-dir", settingsDir,
+                   "Where Zel_test.ini is looked for (with --play or --calibrate)")
         ->option_text("DIR")
         ->capture_default_str();
 
     try {
         app.parse(argc, argv);
-        return Run(Interpret(frequency, step, format, trials, writeDir, play, settingsDir));
+        const Options options =
+            Interpret(frequency, step, format, trials, writeDir, play, settingsDir);
+        if (!calibrate) return Run(options);
+        if (play || options.writeDir || app.count("--trials") > 0 || app.count("--step") > 0 ||
+            app.count("--format") > 0) {
+            throw UsageError{
+                "--calibrate plays one steady tone: it takes only --frequency and "
+                "--settings-dir"};
+        }
+        return zel::Calibrate(
+            zel::kBaseFrequencies.at(static_cast<std::size_t>(options.frequencyIndex)),
+            options.settingsDir);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;

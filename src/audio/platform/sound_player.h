@@ -70,6 +70,10 @@ class SoundPlayer {
     // when nothing was queued. Returns at the latest 2 s after the queued sound's own length.
     virtual int32_t Finish() = 0;
 
+    // How long until what is queued now will have been played: for a caller that queues a long
+    // sound piece by piece and keeps only a little ahead.
+    virtual Clock::duration Ahead() const = 0;
+
     // Why the last presentation failed, in a few words for the user; empty when it did not.
     virtual std::string Problem() const = 0;
     virtual PresentationReport LastPresentation() const = 0;

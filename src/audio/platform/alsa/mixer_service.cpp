@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -238,6 +239,23 @@ int32_t AlsaMixerService::Close(MixerHandle handle) {
     entry->second->mixer = nullptr;
     open_.erase(entry);
     return snd_mixer_close(mixer);
+}
+
+int32_t AlsaMixerService::GetGain(MixerHandle handle, uint32_t controlId, uint32_t value,
+                                  double& dB) {
+    Volume volume;
+    if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
+    if (value > kUniformMaximum) return -ERANGE;
+    long hundredths = 0;
+    if (const int error = snd_mixer_selem_ask_playback_vol_dB(
+            volume.element, static_cast<long>(UniformToRaw(value, volume.minimum, volume.maximum)),
+            &hundredths);
+        error < 0) {
+        return error;
+    }
+    // ALSA's own floor for a muting step.
+    dB = hundredths <= SND_CTL_TLV_DB_GAIN_MUTE ? -INFINITY : hundredths / 100.0;
+    return 0;
 }
 
 std::string AlsaMixerService::Describe(int32_t result) const {

@@ -40,6 +40,7 @@ class AlsaMixerService final : public MixerService {
     int32_t SetLineSwitches(MixerHandle handle, uint32_t controlId,
                             const LineState& state) override;
     int32_t SetSwitches(MixerHandle handle, uint32_t controlId, bool on) override;
+    int32_t GetGain(MixerHandle handle, uint32_t controlId, uint32_t value, double& dB) override;
     int32_t Close(MixerHandle handle) override;
     std::string Describe(int32_t result) const override;
 

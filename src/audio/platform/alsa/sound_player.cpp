@@ -149,6 +149,12 @@ bool AlsaSoundPlayer::Drain(Clock::time_point deadline) {
     return true;
 }
 
+Clock::duration AlsaSoundPlayer::Ahead() const {
+    snd_pcm_sframes_t delay = 0;
+    if (!pcm_ || snd_pcm_delay(pcm_.get(), &delay) < 0 || delay <= 0) return {};
+    return FramesTime(static_cast<snd_pcm_uframes_t>(delay), setup_.rate);
+}
+
 int32_t AlsaSoundPlayer::Finish() {
     PresentationState& p = presentation_;
     if (!p.End() || p.failed || !pcm_) {

@@ -195,6 +195,18 @@ int32_t PulseMixerService::SetSwitches(MixerHandle handle, uint32_t controlId, b
     return SetStreamMute(*found.context, found.stream.index, !on);
 }
 
+int32_t PulseMixerService::GetGain(MixerHandle handle, uint32_t controlId, uint32_t value,
+                                   double& dB) {
+    if (!open_.contains(handle)) return -PA_ERR_INVALID;
+    if (controlId != component::kSpeakers && controlId != component::kWaveOut) {
+        return -PA_ERR_NOENTITY;
+    }
+    if (value > kUniformMaximum) return -PA_ERR_INVALID;
+    // The server's volume curve, the same for the sink and the stream.
+    dB = pa_sw_volume_to_dB(static_cast<pa_volume_t>(UniformToRaw(value, 0, PA_VOLUME_NORM)));
+    return 0;
+}
+
 int32_t PulseMixerService::Close(MixerHandle handle) {
     return open_.erase(handle) == 1 ? 0 : -PA_ERR_INVALID;
 }

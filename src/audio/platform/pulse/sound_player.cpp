@@ -56,6 +56,13 @@ int32_t PulseSoundPlayer::Queue(const void* image, int32_t byteCount) {
     return 1;
 }
 
+Clock::duration PulseSoundPlayer::Ahead() const {
+    PulseStream* stream = connection_ ? connection_->Stream() : nullptr;
+    if (stream == nullptr) return {};
+    PulseContext::Lock lock(connection_->Context());
+    return stream->Good() ? stream->Latency() : Clock::duration{};
+}
+
 int32_t PulseSoundPlayer::Finish() {
     PresentationState& p = presentation_;
     if (!p.End() || p.report.firstFrameQueued == Clock::time_point{}) return 0;

@@ -19,6 +19,7 @@ class PulseSoundPlayer final : public SoundPlayer {
 
     int32_t Queue(const void* image, int32_t byteCount) override;
     int32_t Finish() override;
+    Clock::duration Ahead() const override;
     std::string Problem() const override { return presentation_.problem; }
     PresentationReport LastPresentation() const override { return presentation_.report; }
 
