@@ -242,7 +242,8 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
     const Summary queued = Summarise(toFirstFrame);
     const Summary presentation = Summarise(wall);
     const auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
-    std::printf("%d trials on %s; tones located by %s\n", trials, backend.description.c_str(),
+    std::printf("%d trials on %s; tones located by %s\n", trials,
+                backend.device->Describe().c_str(),
                 exact ? "exact sample match" : "level rising through half the peak (sub-frame)");
     std::printf(
         "extra silence at the image boundaries (tone 1 end to tone 2 start, beyond 1 s): median "
@@ -301,7 +302,7 @@ bool RunCardBlock(bool busy, int trials) {
         zel::Zelmain test(window, measuring, shell, random);
         test.Form_Load();
         Present(test, measuring, busy, trials, toFirstFrame, wall);
-        std::printf("%d trials on %s\n", trials, backend.description.c_str());
+        std::printf("%d trials on %s\n", trials, backend.device->Describe().c_str());
         for (const Ending& ending : measuring.endings) failed += ending.played == 0;
         // The conversion of each presentation as the player does it, timed on its own.
         const auto converter = zel::RateConverter::Make(22050, kRate);

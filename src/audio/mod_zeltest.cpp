@@ -159,26 +159,53 @@ void ModZeltest::InitialiseAudio() {
 }
 
 void ModZeltest::ReadCalibration() {
-    bool told = false;
     const auto read = [&](const char* key, const char* defaultText) {
         const std::string text = apiz_.ReadIniString("Calibration", key, defaultText);
-        if (!apiz_.LastProblem().empty() && !told) {
-            told = true;
-            ShowNotice("Cannot read the settings file " + apiz_.SettingsPath().string() + " (" +
-                       apiz_.LastProblem() + "). The built-in calibration levels are used.");
+        // Told once the output has been named.
+        if (!apiz_.LastProblem().empty() && settingsProblem_.empty()) {
+            settingsProblem_ = "Cannot read the settings file " + apiz_.SettingsPath().string() +
+                               " (" + apiz_.LastProblem() +
+                               "). The built-in calibration levels are used.";
         }
-        return ConvertLevelText(text, apiz_.SettingsPath().string() + ", key " + key);
+        return text;
+    };
+    const auto level = [&](const char* key, const char* defaultText) {
+        return ConvertLevelText(read(key, defaultText),
+                                apiz_.SettingsPath().string() + ", key " + key);
     };
     // The wave value first.
-    waveVolumeSetting_ = read("Wave_volume", "&H8000");
-    masterVolumeSetting_ = read("Master_volume", "&H1000");
+    waveVolumeSetting_ = level("Wave_volume", "&H8000");
+    masterVolumeSetting_ = level("Master_volume", "&H1000");
+    // The output they were measured on, where the file names it (an empty value names none).
+    if (!outputGiven_) {
+        output_ = read("Output", "");
+        outputPort_ = read("Output_port", "");
+    }
+}
+
+void ModZeltest::UseOutput(const std::string& name, const std::string& port) {
+    outputGiven_ = true;
+    output_ = name;
+    outputPort_ = port;
 }
 
 void ModZeltest::CheckSoundCard() {
     WaveOutCaps caps;
-    if (platform_.device.GetDevCaps(kWaveOutDevice, caps) != 0) {
+    std::string elsewhere;
+    const bool chosen =
+        output_.empty() || platform_.device.Choose(output_, outputPort_, elsewhere) == 0;
+    const int32_t queried = chosen ? platform_.device.GetDevCaps(kWaveOutDevice, caps) : -1;
+    if (log_) {
+        log_("playing through " +
+             (chosen ? platform_.device.Describe()
+                     : "nothing (Zel_test.ini names " + output_ +
+                           (outputPort_.empty() ? "" : ", port " + outputPort_) + ")"));
+    }
+    if (!settingsProblem_.empty()) ShowNotice(settingsProblem_);
+    if (queried != 0) {
+        // An output other than the one measured on is treated as no output: nothing is touched.
         soundAvailable_ = kFalse;
-        ShowNotice(kNoSoundCard);
+        ShowNotice(chosen ? kNoSoundCard : elsewhere);
         return;
     }
     if ((caps.dwFormats & kWaveFormat2M16) != 0) {

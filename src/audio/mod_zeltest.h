@@ -55,7 +55,8 @@ struct SavedLevel {
     bool changed = false;
 };
 
-// Where the write-back's problems go, one line each: by default stderr, "PROGRAM: LINE".
+// Where the program's own lines go (the output it plays through, what the write-back could not put
+// back): by default stderr, "PROGRAM: LINE".
 using WriteBackLog = std::function<void(const std::string& line)>;
 void LogToStderr(const std::string& line);
 
@@ -77,6 +78,10 @@ class ModZeltest final : public AudioOperations {
     // program: every way the program ends may call it, and only the first call writes. Each
     // level or switch that could not be put back is logged as it fails.
     std::vector<std::string> RestoreMixerLevels() override;
+
+    // The output to play on instead of the one the settings file names (empty: the default).
+    void UseOutput(const std::string& name, const std::string& port);
+    const std::string& Output() const { return output_; }
 
     // The start-up steps, in the order InitialiseAudio runs them.
     void ReadCalibration();
@@ -117,6 +122,11 @@ class ModZeltest final : public AudioOperations {
     int16_t soundAvailable_ = kFalse;
     int32_t waveVolumeSetting_ = 0;
     int32_t masterVolumeSetting_ = 0;
+    // The output the levels were measured on (and its port), where one is named.
+    std::string output_;
+    std::string outputPort_;
+    bool outputGiven_ = false;
+    std::string settingsProblem_;
 
     // Every line's states as found, by component type, one for each output it was set on.
     std::map<uint32_t, std::vector<SavedLevel>> saved_;

@@ -53,7 +53,6 @@ int main(int argc, char* argv[]) {
     zel::ExitSignals exitSignals;
     zel::ui::MessageBoxNotices notices;
     const zel::SoundBackend backend = zel::OpenSoundBackend();
-    std::fprintf(stderr, "zel-test: playing through %s\n", backend.description.c_str());
     zel::InihProfileReader profile;
     zel::ModZeltest audio(zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer,
                                              profile, notices, *backend.watch},

@@ -82,13 +82,19 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
     struct Case {
         const char* trials;    // zel-stimuli --play --trials; null: zel-test
         const char* settings;  // Zel_test.ini; null: a folder in its place, which gives a notice
-        const char* waitFor;   // on stderr before the signal; null: until the mixer is calibrated
+        const char* waitFor;   // on stderr before the signal (or by the end, without one); null:
+                               // until the mixer is calibrated
         int signal;  // 0: none, the program ends by itself; kDisplayLost: its X server ends
         int status;
     };
     constexpr int kDisplayLost = -1;
     const Case cases[] = {
         {"2", "", nullptr, 0, 0},
+        // A card the file names but that is not there: nothing is touched, the trials are silent.
+        {"2", "[Calibration]\nOutput=Headset\n",
+         "zel-stimuli: Zel_test.ini was measured on the sound card Headset, which is not there "
+         "now.",
+         0, 0},
         {"32767", "", nullptr, SIGINT, 128 + SIGINT},
         {"32767", "", nullptr, SIGTERM, 128 + SIGTERM},
         {"32767", "", nullptr, SIGHUP, 128 + SIGHUP},
@@ -131,6 +137,10 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
             }
         }
         EXPECT_EQ(testing::Status(*child), c.status) << testing::ReadFile(err);
+        if (c.signal == 0 && c.waitFor) {
+            EXPECT_NE(testing::ReadFile(err).find(c.waitFor), std::string::npos)
+                << testing::ReadFile(err);
+        }
         EXPECT_EQ(Read(), kMixer);
     }
 }

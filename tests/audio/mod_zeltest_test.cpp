@@ -51,13 +51,15 @@ struct Rig {
         : audio(
               {player, device, mixer, profile, notices, watch}, folder.path().toStdString(),
               [this](int status) { throw ended = status; },
-              [this](const std::string& line) { log.push_back("stderr " + line); }) {
+              [this](const std::string& line) {
+                  (line.starts_with("playing through") ? said : log).push_back("stderr " + line);
+              }) {
         if (settings) std::ofstream(SettingsPath(), std::ios::binary) << *settings;
     }
     std::string SettingsPath() const { return folder.filePath(kSettingsFileName).toStdString(); }
 
     QTemporaryDir folder;
-    Log log;
+    Log log, said;  // notices, mixer changes and write-back problems; the output line
     testing::FakeNoticePresenter notices{log};
     testing::FakeOutputDevice device;
     testing::FakeSoundPlayer player;
@@ -278,6 +280,35 @@ TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     EXPECT_EQ(rig.log, (Log{"set 4100 5100", "set 4101 5101", "set 4098 5098", "set 4099 5099",
                             "on 4099", "set 3 1003", "set 4 1004 on speakers", "off 4 on speakers",
                             "set 4 50000", "on 4", "set 4104 5104", "on 4104", "set 4102 5102"}));
+}
+
+// The output the settings name is the one calibrated and played on; one that is not there, or has
+// another port active, is treated as no sound card: one notice, nothing touched. The first line
+// says which output is in use.
+TEST(ModZeltest, PlaysOnTheOutputTheFileNamesOrOnNone) {
+    struct Row {
+        const char* file;
+        Log startUp;
+        const char* said;
+    };
+    const Row rows[] = {
+        {"Output=usb\nOutput_port=headphones", kMuted + kCalibrated, "the fake usb"},
+        {"output = usb", kMuted + kCalibrated, "the fake usb"},  // as the other keys are read
+        {"Output=", kMuted + kCalibrated, "the fake card"},      // empty: the default
+        {"Output=usb\nOutput_port=speakers",
+         {"notice [] not usb speakers"},
+         "nothing (Zel_test.ini names usb, port speakers)"},
+        {"Output=gone", {"notice [] not gone "}, "nothing (Zel_test.ini names gone)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        Rig rig("[Calibration]\nWave_volume=20000\n" + std::string(row.file) + "\n");
+        rig.device.outputs["usb"] = "headphones";
+        rig.audio.InitialiseAudio();
+        EXPECT_EQ(rig.log, row.startUp);
+        EXPECT_EQ(rig.said, Log{"stderr playing through " + std::string(row.said)});
+        EXPECT_EQ(rig.audio.SoundAvailable(), row.startUp.size() > 1 ? kTrue : kFalse);
+    }
 }
 
 }  // namespace

@@ -346,7 +346,8 @@ TEST_P(OnServer, CalibrateStepsTheLevelsLiveAndPrintsTheSection) {
         if (section == std::string::npos) continue;
         std::string text = run.Shown().substr(section);
         std::erase(text, '\r');
-        EXPECT_EQ(text, "[Calibration]\nWave_volume=&H8502\nMaster_volume=&HCB6\n");
+        EXPECT_EQ(text,
+                  "[Calibration]\nWave_volume=&H8502\nMaster_volume=&HCB6\nOutput=testsink\n");
         std::ofstream(folder.filePath("Zel_test.ini").toStdString()) << text;
         testing::Log log;
         testing::FakeNoticePresenter notices(log);
@@ -360,6 +361,7 @@ TEST_P(OnServer, CalibrateStepsTheLevelsLiveAndPrintsTheSection) {
         readBack.InitialiseAudio();
         EXPECT_EQ(readBack.WaveVolumeSetting(), 34050);
         EXPECT_EQ(readBack.MasterVolumeSetting(), 3254);
+        EXPECT_EQ(readBack.Output(), "testsink");
         QFile::remove(folder.filePath("Zel_test.ini"));
     }
 }
@@ -377,7 +379,7 @@ TEST_P(OnServer, CalibrateTheToneIsTheStandardToneRunningOn) {
     child->terminate();
     EXPECT_EQ(testing::Status(*child), 0);
     EXPECT_EQ(child->readAllStandardOutput().toStdString(),
-              "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\n");
+              "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\nOutput=testsink\n");
     const std::vector<int16_t> heard = server->StopRecording();
     // The standard table's sine of the quantised frequency, carried on past the table's end.
     ToneTables tables;
@@ -394,6 +396,64 @@ TEST_P(OnServer, CalibrateTheToneIsTheStandardToneRunningOn) {
     }
     EXPECT_EQ(*std::max_element(expected.begin(), expected.end()), 32000);
     EXPECT_NE(testing::FindSamples(heard, expected), std::string::npos);
+}
+
+// With two outputs, the settings naming the one that is not the default: the trials play there,
+// bit-exact at unity, calibrated while they play and put back after, the default left alone; the
+// first line names it. One that is not there is said and nothing is touched. The outputs can be
+// listed, and --calibrate --output names the one it was measured on.
+TEST_P(OnServer, TheOutputTheSettingsNameIsTheOneUsed) {
+    server->Pactl({"load-module", "module-null-sink", "sink_name=othersink", "rate=22050",
+                   "channels=1", "format=s16le", "norewinds=1"});
+    server->Pactl({"set-sink-volume", "othersink", "30000"});
+    const auto other = [&] { return Volume({"get-sink-volume", "othersink"}); };
+    const testing::Outcome listed = testing::Run({ZEL_STIMULI, "--list-outputs"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_NE(listed.out.find("testsink\t"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\tdefault\t"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("othersink\t"), std::string::npos) << listed.out;
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2) << listed.out;
+
+    std::ofstream(folder.filePath("Zel_test.ini").toStdString())
+        << "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\nOutput=othersink\n";
+    server->StartRecording("othersink");
+    auto child = testing::Start(Stimuli("32767") + QStringList{"--write", folder.path()});
+    ASSERT_TRUE(child->waitForReadyRead(30'000)) << "no trial presented";
+    EXPECT_EQ(other(), 65536);
+    EXPECT_EQ(Volume(), 40000);
+    child->terminate();
+    EXPECT_EQ(testing::Status(*child), 128 + SIGTERM);
+    const std::vector<int16_t> recording = server->StopRecording();
+    const QByteArray said = child->readAllStandardError();
+    EXPECT_TRUE(said.startsWith("zel-stimuli: playing through the sound server")) << said.data();
+    EXPECT_NE(said.indexOf("(othersink)\n"), -1) << said.data();
+    EXPECT_EQ(other(), 30000);
+    std::vector<int16_t> expected(3 * 22050);
+    for (const int image : {0, 2}) {
+        const std::string wav =
+            testing::ReadFile(folder.filePath(image ? "trial-1-second.wav" : "trial-1-first.wav"));
+        std::memcpy(&expected[image * 22050], wav.data() + 44, 44100);
+    }
+    EXPECT_NE(testing::FindSamples(recording, expected), std::string::npos) << "not bit-exact";
+
+    std::ofstream(folder.filePath("Zel_test.ini").toStdString()) << "[Calibration]\nOutput=gone\n";
+    const testing::Outcome gone = testing::Run(Stimuli("1"));
+    EXPECT_EQ(gone.status, 0);
+    EXPECT_NE(gone.err.find("zel-stimuli: Zel_test.ini was measured on gone, which is not there "
+                            "now. Connect it, or calibrate again.\n"),
+              std::string::npos)
+        << gone.err;
+    EXPECT_EQ(Volume(), 40000);
+    EXPECT_EQ(other(), 30000);
+
+    child = testing::Start(
+        {ZEL_STIMULI, "--calibrate", "--output", "othersink", "--settings-dir", folder.path()});
+    ASSERT_TRUE(testing::WaitFor([&] { return other() == 4096; })) << "not calibrated";
+    child->terminate();
+    EXPECT_EQ(testing::Status(*child), 0);
+    EXPECT_EQ(child->readAllStandardOutput().toStdString(),
+              "[Calibration]\nWave_volume=&H8000\nMaster_volume=&H1000\nOutput=othersink\n");
+    EXPECT_EQ(other(), 30000);
 }
 
 TEST(NoSoundServer, OneNoticeSilentTrialsAndTheAlsaBackEndNamed) {

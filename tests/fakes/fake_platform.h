@@ -29,12 +29,30 @@ struct FakeNoticePresenter final : NoticePresenter {
     Log& log;
 };
 
+// Outputs by name, each with its active port (empty: none); "card" is there and the default.
 struct FakeOutputDevice final : OutputDevice {
     int32_t GetDevCaps(uint32_t, WaveOutCaps& caps) override {
         if (formats) caps.dwFormats = *formats;
         return formats ? 0 : -2;
     }
+    int32_t Choose(const std::string& name, const std::string& port, std::string& notice) override {
+        const auto found = outputs.find(name);
+        if (found == outputs.end() || (!port.empty() && port != found->second)) {
+            notice = "not " + name + " " + port;
+            return -2;
+        }
+        chosen = name;
+        return 0;
+    }
+    int32_t List(std::vector<OutputInfo>&) override { return 0; }
+    int32_t InUse(OutputInfo& output) override {
+        output = {chosen, "", {}, outputs[chosen], chosen == "card"};
+        return 0;
+    }
+    std::string Describe() override { return "the fake " + chosen; }
     std::optional<uint32_t> formats = kWaveFormat2M16;  // none: no device
+    std::map<std::string, std::string> outputs{{"card", ""}};
+    std::string chosen = "card";
 };
 
 // Keeps every image it is handed; a problem fails the presentation.

@@ -125,12 +125,12 @@ class TestSoundServer {
     Outcome Pactl(const QStringList& args) const { return Run(QStringList{"pactl"} + args); }
     std::filesystem::path Folder() const { return folder_.path().toStdString(); }
 
-    // Records the sink's monitor, once the recorder's stream runs: it gets no sound before.
-    void StartRecording() {
+    // Records a sink's monitor, once the recorder's stream runs: it gets no sound before.
+    void StartRecording(const QString& sink = "testsink") {
         // A recorder that asked for little latency would make PipeWire run the whole graph in
         // small blocks, which the program alone does not ask for.
         recorder_ = testing::Start({"parec", "--raw", "--format=s16le", "--channels=1",
-                                    "--rate=22050", "-d", "testsink.monitor", "--latency-msec=100"},
+                                    "--rate=22050", "-d", sink + ".monitor", "--latency-msec=100"},
                                    Recording(), folder_.filePath("parec.log"));
         WaitFor("the recorder", [&] { return QFileInfo(Recording()).size() >= 22050; });
     }

@@ -58,7 +58,8 @@ TEST(ZelStimuli, BadArgumentsGiveStatus2AndAFolderThatCannotBeWrittenStatus1) {
     for (const QString arguments :
          {"--frequency 300", "--frequency 1e3", "--step 0.3", "--step 5%", "--format fm",
           "--trials 0", "--trials 32768", "--trials 2.5", "--trials", "--loud", "extra",
-          "--calibrate --trials 2", "--calibrate --step 1"}) {
+          "--calibrate --trials 2", "--calibrate --step 1", "--list-outputs --play", "--output x",
+          "--calibrate --port y"}) {
         const testing::Outcome run =
             testing::Run(QStringList{ZEL_STIMULI, "--write", images} + arguments.split(' '));
         EXPECT_EQ(run.status, 2) << arguments.toStdString();

@@ -43,16 +43,17 @@ void Status(Calibrator& calibrator, Calibrator::Line selected, const std::string
 
 }  // namespace
 
-int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirectory) {
+int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirectory,
+              const std::string& output, const std::string& port) {
     // Signals are caught before the mixer is touched, so that no way out skips the write-back.
     ExitSignals signals;
     SoundBackend backend = OpenSoundBackend();
-    std::cerr << "zel-stimuli: playing through " << backend.description << std::endl;
     InihProfileReader profile;
     StderrNoticePresenter notices("zel-stimuli");
     ModZeltest audio(
         {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
         settingsDirectory);
+    if (!output.empty()) audio.UseOutput(output, port);
     audio.InitialiseAudio();
 
     Calibrator calibrator(audio, *backend.player, baseFrequency);
@@ -106,8 +107,38 @@ int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirector
         calibrator.Stop();
     }
     terminal.reset();
-    if (print) std::cout << calibrator.Section() << std::flush;
+    if (print) {
+        // The output it was measured on, so that the test plays there or says why not.
+        OutputInfo measured;
+        backend.device->InUse(measured);
+        std::cout << calibrator.Section();
+        if (!measured.name.empty()) std::cout << "Output=" << measured.name << '\n';
+        if (!measured.activePort.empty())
+            std::cout << "Output_port=" << measured.activePort << '\n';
+        std::cout << std::flush;
+    }
     return audio.RestoreMixerLevels().empty() ? status : 1;
+}
+
+int ListOutputs() {
+    SoundBackend backend = OpenSoundBackend();
+    std::vector<OutputInfo> outputs;
+    if (backend.device->List(outputs) != 0) {
+        std::cerr << "zel-stimuli: cannot list the outputs of " << backend.device->Describe()
+                  << '\n';
+        return 1;
+    }
+    for (const OutputInfo& output : outputs) {
+        std::string ports;
+        for (const OutputInfo::Port& port : output.ports) {
+            ports += (ports.empty() ? "" : ", ") +
+                     std::string(port.name == output.activePort ? "*" : "") + port.name + " (" +
+                     port.description + ")";
+        }
+        std::cout << output.name << '\t' << output.description << '\t'
+                  << (output.isDefault ? "default" : "") << '\t' << ports << '\n';
+    }
+    return 0;
 }
 
 }  // namespace zel

@@ -5,10 +5,17 @@
 // sound level meter reads the target; the [Calibration] section for those levels at the end.
 
 #include <filesystem>
+#include <string>
 
 namespace zel {
 
-// Returns the exit status.
-int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirectory);
+// On the output named (and, where `port` is not empty, only with that port active) instead of
+// the one the settings file names; empty, as the file says. Returns the exit status.
+int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirectory,
+              const std::string& output, const std::string& port);
+
+// --list-outputs: the outputs there are, one a line: name, description, "default" or nothing,
+// and the ports with the active one marked "*". Returns the exit status.
+int ListOutputs();
 
 }  // namespace zel

@@ -35,7 +35,8 @@ constexpr const char* kUsage =
     "usage: zel-stimuli [--frequency 500|1000|2000|4000|8000] "
     "[--step 0.1|0.2|0.25|0.5|1.0|2.0|5.0] [--format difference|modulation] "
     "[--trials 1..32767] [--write DIR] [--play [--settings-dir DIR]] | "
-    "--calibrate [--frequency HZ] [--settings-dir DIR]";
+    "--calibrate [--frequency HZ] [--settings-dir DIR] [--output NAME [--port PORT]] | "
+    "--list-outputs";
 
 constexpr const char* kDescription =
     "Builds listening-test trials exactly as the Zel Test program does: trial K is the K-th trial "
@@ -252,7 +253,6 @@ int Run(const Options& options) {
     if (options.play) {
         signals.emplace();
         backend = zel::OpenSoundBackend();
-        std::cerr << "zel-stimuli: playing through " << backend.description << std::endl;
         sound.emplace(zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile,
                                          notices, *backend.watch},
                       options.settingsDir);
@@ -332,6 +332,16 @@ int main(int argc, char** argv) {
     app.add_flag("--calibrate", calibrate,
                  "Run the start-up audio work and play a steady tone at the test's loudest level, "
                  "for a sound level meter; on a terminal, step the levels with the arrow keys");
+    std::string output, port;
+    app.add_option("--output", output,
+                   "With --calibrate: the output to calibrate (a name --list-outputs gives) "
+                   "instead of the one Zel_test.ini names or the default")
+        ->option_text("NAME");
+    app.add_option("--port", port, "With --output: the port that output must have active")
+        ->option_text("PORT");
+    bool list = false;
+    app.add_flag("--list-outputs", list,
+                 "List the outputs: name, description, the default marked, ports (* active)");
     std::string settingsDir = zel::DefaultSettingsDirectory().string();
     app.add_option("--settings-dir", settingsDir,
                    "Where Zel_test.ini is looked for (with --play or --calibrate)")
@@ -342,16 +352,24 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         const Options options =
             Interpret(frequency, step, format, trials, writeDir, play, settingsDir);
+        if (list) {
+            if (argc > 2) throw UsageError{"--list-outputs takes no other option"};
+            return zel::ListOutputs();
+        }
+        if (!calibrate && (!output.empty() || !port.empty())) {
+            throw UsageError{"--output and --port go with --calibrate"};
+        }
+        if (!port.empty() && output.empty()) throw UsageError{"--port goes with --output"};
         if (!calibrate) return Run(options);
         if (play || options.writeDir || app.count("--trials") > 0 || app.count("--step") > 0 ||
             app.count("--format") > 0) {
             throw UsageError{
-                "--calibrate plays one steady tone: it takes only --frequency and "
-                "--settings-dir"};
+                "--calibrate plays one steady tone: it takes only --frequency, "
+                "--settings-dir, --output and --port"};
         }
         return zel::Calibrate(
             zel::kBaseFrequencies.at(static_cast<std::size_t>(options.frequencyIndex)),
-            options.settingsDir);
+            options.settingsDir, output, port);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;

@@ -109,8 +109,7 @@ class MixerService {
     virtual int32_t SetSwitches(MixerHandle handle, uint32_t controlId, bool on) = 0;
     // The gain in dB that `value` gives on this output (minus infinity for silence); an error
     // where the control has no dB scale.
-    virtual int32_t GetGain(MixerHandle handle, uint32_t controlId, uint32_t value,
-                            double& dB) = 0;
+    virtual int32_t GetGain(MixerHandle handle, uint32_t controlId, uint32_t value, double& dB) = 0;
     virtual int32_t Close(MixerHandle handle) = 0;
 
     // A result code in a few words ("Connection refused").

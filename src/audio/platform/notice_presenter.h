@@ -9,7 +9,7 @@
 namespace zel {
 
 class NoticePresenter {
-public:
+  public:
     virtual ~NoticePresenter() = default;
 
     // An information notice with an OK button and the given title; an empty title shows the

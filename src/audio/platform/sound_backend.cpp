@@ -18,11 +18,10 @@ namespace zel {
 namespace {
 
 // Without a connection (none answered) every service fails as with a server gone.
-SoundBackend Server(std::shared_ptr<PulseConnection> connection, const std::string& description) {
+SoundBackend Server(std::shared_ptr<PulseConnection> connection, const std::string& problem = {}) {
     SoundBackend backend;
-    backend.description = description;
     backend.player = std::make_unique<PulseSoundPlayer>(connection);
-    backend.device = std::make_unique<PulseOutputDevice>(connection);
+    backend.device = std::make_unique<PulseOutputDevice>(connection, problem);
     backend.mixer = std::make_unique<PulseMixerService>(connection);
     backend.watch = std::make_unique<PulseOutputWatch>(connection);
     return backend;
@@ -30,10 +29,10 @@ SoundBackend Server(std::shared_ptr<PulseConnection> connection, const std::stri
 
 SoundBackend Alsa(const std::string& why) {
     SoundBackend backend;
-    backend.description = DescribeAlsaOutput("default") + " (" + why + ")";
-    backend.player = std::make_unique<AlsaSoundPlayer>();
-    backend.device = std::make_unique<AlsaOutputDevice>();
-    backend.mixer = std::make_unique<AlsaMixerService>();
+    auto output = std::make_shared<AlsaOutput>();
+    backend.player = std::make_unique<AlsaSoundPlayer>(output);
+    backend.device = std::make_unique<AlsaOutputDevice>(output, why);
+    backend.mixer = std::make_unique<AlsaMixerService>(output);
     backend.watch = std::make_unique<AlsaOutputWatch>(*backend.mixer);
     return backend;
 }
@@ -46,12 +45,8 @@ SoundBackend OpenSoundBackend() {
     if (choice == "alsa") return Alsa("ZEL_SOUND=alsa");
     std::string problem;
     std::shared_ptr<PulseConnection> connection = PulseConnection::Connect(problem);
-    if (connection) {
-        const std::string description = "the sound server " + connection->ServerName();
-        return Server(std::move(connection), description);
-    }
-    if (choice == "server")
-        return Server(nullptr, "the sound server, but none answered (" + problem + ")");
+    if (connection) return Server(std::move(connection));
+    if (choice == "server") return Server(nullptr, problem);
     return Alsa("no sound server answered: " + problem);
 }
 

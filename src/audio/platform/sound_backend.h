@@ -19,8 +19,6 @@ struct SoundBackend {
     std::unique_ptr<OutputDevice> device;
     std::unique_ptr<MixerService> mixer;
     std::unique_ptr<OutputWatch> watch;
-    // Which one, and why, for the user: "the sound server PulseAudio 16.1".
-    std::string description;
 };
 
 SoundBackend OpenSoundBackend();

@@ -42,7 +42,8 @@ struct AlsaMixerService::OpenMixer {
     }
 };
 
-AlsaMixerService::AlsaMixerService(std::string device) : device_(std::move(device)) {
+AlsaMixerService::AlsaMixerService(std::shared_ptr<const AlsaOutput> output)
+    : output_(std::move(output)) {
     SilenceAlsaErrors();
 }
 
@@ -112,7 +113,7 @@ int32_t AlsaMixerService::Open(MixerHandle& handle, uint32_t mixerId) {
         entry->mixer = nullptr;
         return error;
     }
-    int error = snd_mixer_attach(entry->mixer, device_.c_str());
+    int error = snd_mixer_attach(entry->mixer, output_->Control().c_str());
     if (error >= 0) error = snd_mixer_selem_register(entry->mixer, nullptr, nullptr);
     if (error >= 0) error = snd_mixer_load(entry->mixer);
     if (error < 0) return error;
@@ -184,8 +185,8 @@ int32_t AlsaMixerService::GetLineState(MixerHandle handle, uint32_t controlId, L
     if (const int32_t error = FindVolume(handle, controlId, volume); error < 0) return error;
     if (const int error = volume.ReadLevels(read.levels); error < 0) return error;
     if (const int error = volume.ReadSwitches(read.switches); error < 0) return error;
-    read.output = device_;
-    read.where = std::string("element ") + ElementForComponent(controlId) + " on " + device_;
+    read.output = output_->Control();
+    read.where = std::string("element ") + ElementForComponent(controlId) + " on " + read.output;
     state = std::move(read);
     return 0;
 }

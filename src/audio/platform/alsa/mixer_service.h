@@ -1,6 +1,6 @@
 #pragma once
 
-// The mixer service on the ALSA simple mixer of one control device ("default"): mixer 0 is that
+// The mixer service on the ALSA simple mixer of one control device (the output's): mixer 0 is that
 // device, a component type names a simple element (Master, PCM, Synth, CD, Line, Mic, Monitor,
 // Phone), its playback volume is the line's volume control, presented on the uniform 0-65,535
 // scale mapped linearly onto the element's own range (0-31, 0-87, 0-255 are common): a read
@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/platform/alsa/pcm.h"
 #include "audio/platform/mixer_service.h"
 
 namespace zel {
@@ -24,7 +25,8 @@ const char* ElementForComponent(uint32_t componentType);
 
 class AlsaMixerService final : public MixerService {
   public:
-    explicit AlsaMixerService(std::string device = "default");
+    explicit AlsaMixerService(
+        std::shared_ptr<const AlsaOutput> output = std::make_shared<AlsaOutput>());
     ~AlsaMixerService() override;
     AlsaMixerService(const AlsaMixerService&) = delete;
     AlsaMixerService& operator=(const AlsaMixerService&) = delete;
@@ -50,7 +52,7 @@ class AlsaMixerService final : public MixerService {
     struct Volume;
     int32_t FindVolume(MixerHandle handle, uint32_t id, Volume& volume) const;
 
-    std::string device_;
+    std::shared_ptr<const AlsaOutput> output_;
     std::map<MixerHandle, std::unique_ptr<OpenMixer>> open_;
     MixerHandle next_ = 1;
 };

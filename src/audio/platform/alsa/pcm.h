@@ -11,6 +11,13 @@
 
 namespace zel {
 
+// The ALSA devices the program uses: "default", or those of the card the settings name.
+struct AlsaOutput {
+    std::string card;  // the card's id (the CARD= part of hw:CARD=PCH); empty: the defaults
+    std::string Pcm() const { return card.empty() ? "default" : "sysdefault:CARD=" + card; }
+    std::string Control() const { return card.empty() ? "default" : "hw:CARD=" + card; }
+};
+
 // The program's own rate: every image is made at it.
 constexpr unsigned kProgramRate = 22050;
 

@@ -21,7 +21,8 @@ Clock::duration FramesTime(snd_pcm_uframes_t frames, unsigned rate) {
 
 }  // namespace
 
-AlsaSoundPlayer::AlsaSoundPlayer(std::string device) : device_(std::move(device)) {
+AlsaSoundPlayer::AlsaSoundPlayer(std::shared_ptr<const AlsaOutput> output)
+    : output_(std::move(output)) {
     SilenceAlsaErrors();
 }
 
@@ -37,7 +38,7 @@ bool AlsaSoundPlayer::Failed(const std::string& what, int error) {
 bool AlsaSoundPlayer::Open() {
     if (pcm_) return true;
     int error = 0;
-    pcm_ = OpenPcm(device_, setup_, error);
+    pcm_ = OpenPcm(output_->Pcm(), setup_, error);
     if (!pcm_) return Failed("cannot be opened for 16-bit sound", error);
     converter_.reset();
     if (setup_.Converts()) {

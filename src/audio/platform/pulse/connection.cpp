@@ -20,6 +20,11 @@ bool PulseConnection::Alive() const {
     return context_->Good();
 }
 
+void PulseConnection::Target(const std::string& sink) {
+    if (sink != target_) stream_.reset();
+    target_ = sink;
+}
+
 int32_t PulseConnection::OpenStream() {
     if (stream_) {
         PulseContext::Lock lock(*context_);
@@ -28,7 +33,7 @@ int32_t PulseConnection::OpenStream() {
     }
     stream_.reset();
     int32_t result = 0;
-    stream_ = PulseStream::Open(*context_, "", result);
+    stream_ = PulseStream::Open(*context_, target_, result);
     return result;
 }
 

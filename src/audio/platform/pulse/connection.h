@@ -26,6 +26,9 @@ class PulseConnection {
     PulseContext& Context() { return *context_; }
     bool Alive() const;
 
+    // The sink the stream is to play on, by name; empty, the server's choice. A stream open
+    // elsewhere is closed, to be opened again there.
+    void Target(const std::string& sink);
     // Opens the stream unless it is open and playing: 0 when the server accepted it.
     int32_t OpenStream();
     // The stream, or null before it was first opened; it may have failed since.
@@ -41,6 +44,7 @@ class PulseConnection {
 
     std::unique_ptr<PulseContext> context_;
     std::unique_ptr<PulseStream> stream_;
+    std::string target_;
     std::unique_ptr<PulseContext> fresh_;
     bool freshTried_ = false;
 };

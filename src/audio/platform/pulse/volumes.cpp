@@ -36,6 +36,11 @@ SinkState ToSinkState(const pa_sink_info& info) {
         state.portDescription =
             info.active_port->description != nullptr ? info.active_port->description : state.port;
     }
+    for (uint32_t i = 0; i < info.n_ports; ++i) {
+        const pa_sink_port_info* port = info.ports[i];
+        state.ports.emplace_back(port->name != nullptr ? port->name : "",
+                                 port->description != nullptr ? port->description : "");
+    }
     state.volume = info.volume;
     state.mute = info.mute != 0;
     return state;
@@ -79,6 +84,23 @@ int32_t QueryDefaultSinkName(PulseContext& context, std::string& name) {
             &found);
     });
     if (result == 0) name = *found;
+    return result;
+}
+
+int32_t QuerySinks(PulseContext& context, std::vector<SinkState>& sinks) {
+    std::optional<std::vector<SinkState>> found = std::vector<SinkState>();
+    const int32_t result = Query(context, found, [&] {
+        return pa_context_get_sink_info_list(
+            context.Get(),
+            [](pa_context*, const pa_sink_info* info, int, void* data) {
+                if (info != nullptr) {
+                    (*static_cast<std::optional<std::vector<SinkState>>*>(data))
+                        ->push_back(ToSinkState(*info));
+                }
+            },
+            &found);
+    });
+    if (result == 0) sinks = *found;
     return result;
 }
 

@@ -7,6 +7,8 @@
 #include <pulse/pulseaudio.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "audio/platform/pulse/context.h"
 
@@ -18,6 +20,7 @@ struct SinkState {
     std::string description;
     std::string port;  // the active port; empty where the sink has none
     std::string portDescription;
+    std::vector<std::pair<std::string, std::string>> ports;  // name and description of each
     pa_cvolume volume{};
     bool mute = false;
 };
@@ -37,6 +40,7 @@ StreamState ToStreamState(const pa_sink_input_info& info);
 // By name, or by index when the name is empty.
 int32_t QuerySink(PulseContext& context, const std::string& name, uint32_t index, SinkState& state);
 int32_t QueryDefaultSinkName(PulseContext& context, std::string& name);
+int32_t QuerySinks(PulseContext& context, std::vector<SinkState>& sinks);
 int32_t QueryStream(PulseContext& context, uint32_t index, StreamState& state);
 
 int32_t SetSinkVolume(PulseContext& context, const std::string& sink, const pa_cvolume& volume);
