@@ -245,7 +245,6 @@ SavedLevel* ModZeltest::SaveLevel(uint32_t componentType) {
     const int32_t result = mixerApi_.GetMixerVolume(kMixerId, componentType, found.level, minimum,
                                                     maximum, stage, &found.state);
     if (result != 0 && stage != stage::kClose) return nullptr;
-    found.read = true;
     std::vector<SavedLevel>& outputs = saved_[componentType];
     for (SavedLevel& saved : outputs) {
         // Found before the program first changed it here: that is what goes back.
@@ -298,8 +297,8 @@ std::vector<std::string> ModZeltest::RestoreMixerLevels() {
     };
     for (const auto& [type, line] : kWriteBackOrder) {
         for (const SavedLevel& saved : saved_[type]) {
-            // A level never read is not the user's, and one never changed needs nothing.
-            if (!saved.read || !saved.changed) continue;
+            // A level never read was never saved; one never changed needs nothing.
+            if (!saved.changed) continue;
             int32_t stage = 0;
             if (const int32_t result = mixerApi_.SetMixerLevels(kMixerId, type, saved.state, stage);
                 result != 0) {
@@ -342,10 +341,19 @@ void ModZeltest::BeginPresentation() {
     change_.clear();
     if (recalibrate_) {
         // The output in use now, as the user left it, is saved first, then calibrated; an
-        // output that went away is opened again.
+        // output that went away is opened again. The output the settings name stays the only
+        // one: on another (or another port of it) nothing plays.
         recalibrate_ = false;
+        std::string elsewhere;
+        if (!output_.empty() && platform_.device.Choose(output_, outputPort_, elsewhere) != 0) {
+            change_ = elsewhere;
+            return;
+        }
         WaveOutCaps caps;
-        if (platform_.device.GetDevCaps(kWaveOutDevice, caps) == 0) Calibrate();
+        if (platform_.device.GetDevCaps(kWaveOutDevice, caps) == 0 &&
+            (caps.dwFormats & kWaveFormat2M16) != 0) {
+            Calibrate();
+        }
     }
     if (armed_) change_ = platform_.watch.Changed();
 }

@@ -1,26 +1,23 @@
-// A sound card for the tests, as an ALSA PCM plugin: it plays in real time at the one rate and
-// channel count its configuration gives, S16_LE, in periods of 1024 frames (2 to 32 to a
-// buffer), and writes to a file what its loudspeaker would give out, frame for frame on the
-// monotonic clock from the open to the close: the sound while it runs, zeros while it does not.
-// Like a card whose position moves at period interrupts, it reports an underrun only at the
-// period boundary after the sound ran out, having played the stale end of its buffer until
-// then; a drain plays every frame written and then silence. The file is appended to; a file
-// already there gets zeros for the time since it was last written, so that a program that
-// reopens the card keeps one timeline (give each run a new file).
-//
-//   pcm.card { type zelcard file "PATH" rate 48000 channels 2 period 1024 }
+// A sound card for the tests, as an ALSA PCM plugin: it plays in real time at the rate and channel
+// count of $ZEL_TEST_CARD_RATE and $ZEL_TEST_CARD_CHANNELS, S16_LE, in periods of 1024 frames (2
+// to 32 to a buffer), and appends to the file $ZEL_TEST_CARD_FILE what its loudspeaker would give
+// out, frame for frame on the monotonic clock from the open to the close: the sound while it
+// runs, zeros while it does not. Like a card whose position moves at period interrupts, it reports
+// an underrun only at the period boundary after the sound ran out, having played the stale end of
+// its buffer until then; a drain plays every frame written and then silence. Non-blocking only,
+// as the program opens it.
 
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -41,8 +38,6 @@ int64_t Now(clockid_t clock) {
 struct Card {
     snd_pcm_ioplug_t io{};
     unsigned rate = 48000, channels = 2, period = 1024;
-    // libasound sets io.nonblock only through snd_pcm_nonblock(), never from the open mode.
-    bool openedNonblocking = false;
     int file = -1, timer = -1;
     std::mutex mutex;
 
@@ -217,28 +212,13 @@ const snd_pcm_ioplug_callback_t kCallbacks = [] {
     };
     // Like the kernel's: from prepared it starts the card only if there is sound to play; it is
     // done when the position passes the last frame, at a period boundary. libasound's own would
-    // start an empty card and, opened non-blocking, still block.
+    // start an empty card and block.
     c.drain = [](snd_pcm_ioplug_t* io) {
-        Card& card = Of(io);
-        std::unique_lock lock(card.mutex);
-        card.Advance();
-        if (card.run == Card::Run::kIdle && card.Written() > 0) card.Begin();
-        card.draining = true;
-        for (;;) {
-            if (card.run != Card::Run::kPlaying) return 0;
-            if (io->nonblock || card.openedNonblocking) {
-                card.Arm();
-                return -EAGAIN;
-            }
-            card.Arm();
-            lock.unlock();
-            pollfd fd{card.timer, POLLIN, 0};
-            poll(&fd, 1, -1);
-            uint64_t ticks = 0;
-            (void)!read(card.timer, &ticks, sizeof ticks);
-            lock.lock();
-            card.Advance();
-        }
+        return Locked(io, [](Card& card) {
+            if (card.run == Card::Run::kIdle && card.Written() > 0) card.Begin();
+            card.draining = true;
+            return card.run == Card::Run::kPlaying ? -EAGAIN : 0;
+        });
     };
     c.poll_revents = [](snd_pcm_ioplug_t* io, pollfd*, unsigned, unsigned short* revents) {
         return Locked(io, [&](Card& card) {
@@ -265,38 +245,18 @@ const snd_pcm_ioplug_callback_t kCallbacks = [] {
     return c;
 }();
 
-int Configure(Card& card, snd_config_t* conf, std::string& path) {
-    snd_config_iterator_t i, next;
-    snd_config_for_each(i, next, conf) {
-        snd_config_t* entry = snd_config_iterator_entry(i);
-        const char* id = nullptr;
-        if (snd_config_get_id(entry, &id) < 0) continue;
-        const std::string key = id;
-        if (key == "comment" || key == "type" || key == "hint") continue;
-        long value = 0;
-        const char* text = nullptr;
-        if (key == "file" && snd_config_get_string(entry, &text) == 0) {
-            path = text;
-        } else if ((key == "rate" || key == "channels" || key == "period") &&
-                   snd_config_get_integer(entry, &value) == 0 && value > 0 && value < 1000000) {
-            (key == "rate"       ? card.rate
-             : key == "channels" ? card.channels
-                                 : card.period) = static_cast<unsigned>(value);
-        } else {
-            SNDERR("zelcard: bad field %s", id);
-            return -EINVAL;
-        }
-    }
-    if (path.empty()) {
-        SNDERR("zelcard: no file");
-        return -EINVAL;
-    }
-    return 0;
+unsigned FromEnvironment(const char* name, unsigned otherwise) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? static_cast<unsigned>(std::atoi(value)) : otherwise;
 }
 
 // Creates the PCM; on failure the card is gone.
-int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode, const std::string& path) {
-    card.file = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode) {
+    const char* path = std::getenv("ZEL_TEST_CARD_FILE");
+    card.rate = FromEnvironment("ZEL_TEST_CARD_RATE", card.rate);
+    card.channels = FromEnvironment("ZEL_TEST_CARD_CHANNELS", card.channels);
+    card.file =
+        open(path != nullptr ? path : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     card.timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (stream != SND_PCM_STREAM_PLAYBACK || card.file < 0 || card.timer < 0) {
         const int error = stream != SND_PCM_STREAM_PLAYBACK ? -EINVAL : -errno;
@@ -306,11 +266,6 @@ int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode, const 
         return error;
     }
     card.origin = Now(CLOCK_MONOTONIC);
-    if (struct stat s{}; fstat(card.file, &s) == 0 && s.st_size > 0) {
-        const int64_t last = s.st_mtim.tv_sec * static_cast<int64_t>(kNano) + s.st_mtim.tv_nsec;
-        card.origin -= std::max<int64_t>(0, Now(CLOCK_REALTIME) - last);
-    }
-    card.openedNonblocking = (mode & SND_PCM_NONBLOCK) != 0;
 
     snd_pcm_ioplug_t& io = card.io;
     io.version = SND_PCM_IOPLUG_VERSION;
@@ -353,14 +308,9 @@ int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode, const 
 extern "C" {
 
 SND_PCM_PLUGIN_DEFINE_FUNC(zelcard) {
-    (void)root;
+    (void)root, (void)conf;
     auto* card = new Card;
-    std::string path;
-    if (const int error = Configure(*card, conf, path); error < 0) {
-        delete card;
-        return error;
-    }
-    if (const int error = Open(*card, name, stream, mode, path); error < 0) return error;
+    if (const int error = Open(*card, name, stream, mode); error < 0) return error;
     *pcmp = card->io.pcm;
     return 0;
 }

@@ -309,6 +309,21 @@ TEST(ModZeltest, PlaysOnTheOutputTheFileNamesOrOnNone) {
         EXPECT_EQ(rig.said, Log{"stderr playing through " + std::string(row.said)});
         EXPECT_EQ(rig.audio.SoundAvailable(), row.startUp.size() > 1 ? kTrue : kFalse);
     }
+    // Its port switched during the session: the next start plays nothing there.
+    Rig rig("[Calibration]\nOutput=usb\nOutput_port=headphones\n");
+    rig.device.outputs["usb"] = "headphones";
+    rig.audio.InitialiseAudio();
+    rig.device.outputs["usb"] = "speakers";
+    rig.watch.change = "Changed.";
+    for (const char* told : {"Changed.", "not usb headphones"}) {
+        rig.log.clear();
+        rig.audio.PlayWaveImage(MakeWaveImage());
+        EXPECT_EQ(rig.audio.EndPresentation(), PresentationEnd::Failed);
+        EXPECT_EQ(rig.log, Log{"notice [] " + std::string(told) +
+                               " The trial was not counted; the run has ended with the counts so "
+                               "far."});
+    }
+    EXPECT_TRUE(rig.player.played.empty());
 }
 
 }  // namespace
