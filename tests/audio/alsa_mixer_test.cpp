@@ -90,6 +90,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
     constexpr int kDisplayLost = -1;
     const Case cases[] = {
         {"2", "", nullptr, 0, 0},
+        // Beyond the scale: refused, never clamped to the element's top.
+        {"2", "[Calibration]\nMaster_volume=65536\n", "zel-stimuli: Unable to set volume.", 0, 0},
         // A card the file names but that is not there: nothing is touched, the trials are silent.
         {"2", "[Calibration]\nOutput=Headset\n",
          "zel-stimuli: Zel_test.ini was measured on the sound card Headset, which is not there "

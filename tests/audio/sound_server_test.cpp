@@ -293,6 +293,7 @@ TEST_P(OnServer, CalibrateTheToneIsTheStandardToneRunningOn) {
     EXPECT_EQ(testing::Status(*child), 0);
     EXPECT_EQ(child->readAllStandardOutput().toStdString(),
               "[Calibration]\nWave_volume=&HFFFF\nMaster_volume=&HFFFF\nOutput=testsink\n");
+    EXPECT_EQ(Volume(), 40000);
     const std::vector<int16_t> heard = server->StopRecording();
     // The standard table's sine of the quantised frequency, carried on past the table's end.
     ToneTables tables;
