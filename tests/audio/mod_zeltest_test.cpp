@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <csignal>
 #include <fstream>
 #include <optional>
 
+#include "audio/exit_signals.h"
 #include "audio/platform/inih_profile_reader.h"
 #include "core/runtime_error.h"
 #include "fakes/fake_platform.h"
@@ -132,9 +134,13 @@ TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
         const char* what;
         std::optional<std::string> file;
         int32_t wave, master;
+        const char* output = "";
     };
     const Row rows[] = {
         {"no file: the defaults", std::nullopt, 32768, 4096},
+        // Blanks around a value are not part of it, blanks inside are.
+        {"names", "[Calibration]\nOutput = \t USB  sink\t \nOutput_port=x\n", 32768, 4096,
+         "USB  sink"},
         {"names in any case, in their section",
          "[Other]\nWave_volume=1\n[calibration]\nWAVE_VOLUME = 20000\n", 20000, 4096},
         {"the first match wins, after a byte-order mark",
@@ -153,7 +159,10 @@ TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
         rig.audio.InitialiseAudio();
         EXPECT_EQ(rig.audio.WaveVolumeSetting(), row.wave);
         EXPECT_EQ(rig.audio.MasterVolumeSetting(), row.master);
-        EXPECT_EQ(rig.log.at(0), "set 4100 0") << "no notice";
+        EXPECT_EQ(rig.audio.Output(), row.output);
+        if (!*row.output) {
+            EXPECT_EQ(rig.log.at(0), "set 4100 0") << "no notice";
+        }
     }
 }
 
@@ -324,6 +333,36 @@ TEST(ModZeltest, PlaysOnTheOutputTheFileNamesOrOnNone) {
                                "far."});
     }
     EXPECT_TRUE(rig.player.played.empty());
+}
+
+// A signal ends the program through its ordinary way out: the first one is the one reported, and
+// the handlers found are back once the program is done with them.
+TEST(ExitSignals, TheFirstSignalIsTakenAndTheHandlersGoBack) {
+    struct sigaction before {};
+    sigaction(SIGTERM, nullptr, &before);
+    {
+        ExitSignals exits;
+        raise(SIGHUP);
+        raise(SIGTERM);
+        EXPECT_TRUE(exits.Pending());
+        EXPECT_EQ(exits.Take(), SIGHUP);
+        EXPECT_FALSE(exits.Pending());
+    }
+    struct sigaction after {};
+    sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+// After a fatal stop nothing else of the program runs: what it said stands, and no exit handler
+// adds to it.
+TEST(Kormodz, AFatalStopEndsAtOnce) {
+    EXPECT_EXIT(
+        {
+            std::atexit([] { std::fputs("more", stderr); });
+            std::fputs("notice", stderr);
+            EndProcess(1);
+        },
+        ::testing::ExitedWithCode(1), "^notice$");
 }
 
 }  // namespace

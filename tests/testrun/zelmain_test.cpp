@@ -13,7 +13,8 @@ namespace zel {
 namespace {
 
 // Keeps what the controls are set to: the buttons as S(tart), A, B, F(inish) or '-', the 14
-// options as '+' or '-', the captions, the counts as correct/trials. What reaches the screen is
+// options as '+' or '-', the captions, the counts as correct/trials; and what the last repaints
+// showed of them, as a presentation blocks the window. How that reaches the screen is
 // screen_test's concern.
 struct RecordingWindow final : ZelmainWindow {
     void SetButtonEnabled(CommandButton b, bool on) override {
@@ -25,14 +26,17 @@ struct RecordingWindow final : ZelmainWindow {
     void SelectOption(OptionGroup, int16_t) override {}
     void SetLabelCaption(Label label, const std::string& text) override { captions[label] = text; }
     void SetFrame4Caption(const std::string&) override {}
-    void RepaintLabel(Label) override {}
-    void RepaintWindow() override {}
+    void RepaintLabel(Label label) override { painted[label] = captions[label]; }
+    void RepaintWindow() override {
+        painted = captions;
+        paintedOptions = options;
+    }
     std::string Counts() {
         return captions[Label::lblNumberCorrect] + "/" + captions[Label::lblTrialNumber];
     }
 
-    std::string buttons = "----", options = std::string(14, '+');
-    std::map<Label, std::string> captions;
+    std::string buttons = "----", options = std::string(14, '+'), paintedOptions;
+    std::map<Label, std::string> captions, painted;
 };
 
 struct Rig {
@@ -79,6 +83,11 @@ TEST(TrialCycle, EachTrialPlaysItsThreeDrawsInOrderBeforeThePrompt) {
         EXPECT_EQ(rig.audio.played.size(), 3 * ++ends);
         EXPECT_EQ(rig.window.buttons, "----");
         EXPECT_NE(rig.window.captions[Label::lblStatus], "Select higher");
+        // The counts and the locked options are on screen while the tones play.
+        EXPECT_EQ(rig.window.painted[Label::lblNumberCorrect] + "/" +
+                      rig.window.painted[Label::lblTrialNumber],
+                  rig.window.Counts());
+        EXPECT_EQ(rig.window.paintedOptions, std::string(14, '-'));
     };
     // Draws, target first, levels; answered A.
     const std::tuple<std::vector<float>, bool, int16_t, int16_t> trials[] = {

@@ -244,6 +244,51 @@ class WindowTest : public QObject {
                                                     " | icon 0 | buttons 1024"));
         }
     }
+
+    // A number in the settings is read as a signed one (least significant byte first); a program
+    // found in the first place that does not start is not looked for in the second; a hidden
+    // file is no program.
+    void numbersSecondPlaceAndHiddenFiles() {
+        struct Registry final : ui::Registry {
+            int32_t OpenKey(int32_t, const std::string&, uint32_t, ui::RegistryKey& k) override {
+                k = ++opened;
+                return ui::kRegSuccess;
+            }
+            int32_t QueryValue(ui::RegistryKey, const std::string& name, int32_t& type,
+                               std::span<uint8_t> buffer, int32_t& size) override {
+                const std::string value =
+                    name == "PATH" ? std::string("/first") + '\0' : std::string(4, '\xFE');
+                std::copy(value.begin(), value.end(), buffer.begin());
+                size = static_cast<int32_t>(value.size());
+                type = name == "PATH" ? ui::kRegSz : ui::kRegDword;
+                return ui::kRegSuccess;
+            }
+            void CloseKey(ui::RegistryKey) override {}
+            int opened = 0;
+        } registry;
+        struct Launcher final : ui::ProgramLauncher {
+            bool IsOrdinaryFile(const std::string& path) override {
+                return asked.push_back(path), true;
+            }
+            bool Start(const std::string& path) override { return asked.push_back(path), false; }
+            std::vector<std::string> asked;
+        } launcher;
+        ui::AboutBox about(registry, launcher, ui::TwipsScale(96, 96));
+        std::string value;
+        QVERIFY(about.GetKeyValue(ui::kHkeyLocalMachine, "any", "MSINFO", value));
+        QCOMPARE(value, "-16843010");
+        testing::ModalWatcher watcher;
+        about.findChild<QPushButton*>("cmdSysInfo")->click();
+        QCOMPARE(launcher.asked, std::vector<std::string>{"/first"});
+        QCOMPARE(watcher.shown.size(), 1);
+        QTemporaryDir folder;
+        for (const QString name : {".hidden", "plain"})
+            QFile(folder.filePath(name)).open(QIODevice::WriteOnly);
+        ui::DetachedLauncher real;
+        QVERIFY(!real.IsOrdinaryFile(folder.filePath(".hidden").toStdString()));
+        QVERIFY(real.IsOrdinaryFile(folder.filePath("plain").toStdString()));
+        QVERIFY(!real.IsOrdinaryFile(folder.path().toStdString()));
+    }
 };
 
 int main(int argc, char** argv) {
