@@ -222,11 +222,13 @@ TEST_P(OnServer, AServerThatStopsAnsweringEndsTheRunWithoutAHang) {
 TEST_P(OnServer, CalibrateStepsTheLevelsLiveAndPrintsTheSection) {
     for (const std::string end : {"\r", "q", "\x03", "changed"}) {
         // script(1) gives it a terminal: what is written goes in as keys, what it shows comes out.
-        const auto run = testing::Start({"script", "-qec",
-                                         // Then stty says how it left the terminal.
-                                         QString(ZEL_STIMULI) + " --calibrate --settings-dir " +
-                                             folder.path() + "; s=$?; stty -a; exit $s",
-                                         "/dev/null"});
+        const auto run =
+            testing::Start({"script", "-qec",
+                            // Then stty says how it left the terminal; the trap keeps the
+                            // shell (dash too) alive through the Ctrl-C meant for the program.
+                            "trap : INT; " + QString(ZEL_STIMULI) + " --calibrate --settings-dir " +
+                                folder.path() + "; s=$?; stty -a; exit $s",
+                            "/dev/null"});
         std::string shown;
         const auto shows = [&](const std::string& text) {
             return testing::WaitFor([&] {
