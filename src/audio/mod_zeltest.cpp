@@ -262,7 +262,6 @@ void ModZeltest::SaveAndMuteMixerLevels() {
         SavedLevel* saved = SaveLevel(type);
         // A line whose level could not be read could not be put back: leave it alone.
         if (saved == nullptr) continue;
-        saved->changed = true;
         int32_t stage = 0;
         mixerApi_.SetMixerVolume(kMixerId, type, 0, stage);
         // Volume 0 is not silence on many cards: the switch goes off too, where there is one.
@@ -273,7 +272,7 @@ void ModZeltest::SaveAndMuteMixerLevels() {
 void ModZeltest::ApplyCalibratedLevels() {
     // Set, and switched on: a muted output would play the whole run into silence.
     const auto apply = [this](uint32_t type, int32_t level) {
-        if (SavedLevel* saved = SaveLevel(type)) saved->changed = true;
+        SaveLevel(type);
         int32_t stage = 0;
         const int32_t set = mixerApi_.SetMixerVolume(kMixerId, type, level, stage);
         const int32_t on = mixerApi_.SetMixerSwitch(kMixerId, type, true, stage);
@@ -297,8 +296,7 @@ std::vector<std::string> ModZeltest::RestoreMixerLevels() {
     };
     for (const auto& [type, line] : kWriteBackOrder) {
         for (const SavedLevel& saved : saved_[type]) {
-            // A level never read was never saved; one never changed needs nothing.
-            if (!saved.changed) continue;
+            // A level never read was never saved: it is left as it is now.
             int32_t stage = 0;
             if (const int32_t result = mixerApi_.SetMixerLevels(kMixerId, type, saved.state, stage);
                 result != 0) {

@@ -46,12 +46,11 @@ int32_t ConvertLevelText(const std::string& text, const std::string& origin);
 
 // One mixer line as found on one output: its whole state, for putting it back exactly, and its
 // level on the uniform scale, for messages; kept when the mixer delivered them, also when only the
-// close after the read failed (those levels are genuine). `changed` once the program has set the
-// line: only then is there something to put back.
+// close after the read failed (those levels are genuine). A line is saved just before the
+// program first changes it there.
 struct SavedLevel {
     LineState state;
     int32_t level = 0;
-    bool changed = false;
 };
 
 // Where the program's own lines go (the output it plays through, what the write-back could not put

@@ -47,7 +47,8 @@ std::vector<long>& Values(snd_ctl_ext_key_t key) {
                             : gElements[control.element].values;
 }
 
-void Save() {
+// False when the state cannot be kept, as a control of a card that has gone away fails.
+bool Save() {
     std::ofstream file(gPath);
     for (const Element& element : gElements) {
         file << element.name << ' ' << element.maximum;
@@ -56,6 +57,7 @@ void Save() {
         if (!element.dB.empty()) file << ' ' << element.dB;
         file << '\n';
     }
+    return file.good();
 }
 
 const snd_ctl_ext_callback_t kCallbacks = [] {
@@ -97,8 +99,7 @@ const snd_ctl_ext_callback_t kCallbacks = [] {
     };
     c.write_integer = [](snd_ctl_ext_t*, snd_ctl_ext_key_t key, long* values) {
         std::copy_n(values, Values(key).size(), Values(key).begin());
-        Save();
-        return 1;
+        return Save() ? 1 : -ENODEV;
     };
     return c;
 }();

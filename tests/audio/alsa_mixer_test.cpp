@@ -84,10 +84,11 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         const char* settings;  // Zel_test.ini; null: a folder in its place, which gives a notice
         const char* waitFor;   // on stderr before the signal (or by the end, without one); null:
                                // until the mixer is calibrated
-        int signal;  // 0: none, the program ends by itself; kDisplayLost: its X server ends
+        int signal;  // 0: none, the program ends by itself; kDisplayLost: its X server ends;
+                     // kCardGone: the mixer fails from then on, then SIGTERM
         int status;
     };
-    constexpr int kDisplayLost = -1;
+    constexpr int kDisplayLost = -1, kCardGone = -2;
     const Case cases[] = {
         {"2", "", nullptr, 0, 0},
         // Beyond the scale: refused, never clamped to the element's top.
@@ -107,6 +108,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
          SIGTERM, 1},
         // As at logout with the window open: Qt ends the process itself, with status 1.
         {nullptr, "", nullptr, kDisplayLost, 1},
+        // What cannot be put back is said, and the status says so.
+        {nullptr, "", nullptr, kCardGone, 1},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -134,6 +137,10 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
                 << Read();
             if (display) {
                 display.reset();
+            } else if (c.signal == kCardGone) {
+                QFile::remove(state);
+                QDir().mkpath(state);
+                ::kill(static_cast<pid_t>(child->processId()), SIGTERM);
             } else {
                 ::kill(static_cast<pid_t>(child->processId()), c.signal);
             }
@@ -142,6 +149,15 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         if (c.signal == 0 && c.waitFor) {
             EXPECT_NE(testing::ReadFile(err).find(c.waitFor), std::string::npos)
                 << testing::ReadFile(err);
+        }
+        if (c.signal == kCardGone) {
+            EXPECT_NE(testing::ReadFile(err).find(
+                          "zel-test: could not put back the speakers level (element Master on "
+                          "default, 41000 of 65535)"),
+                      std::string::npos)
+                << testing::ReadFile(err);
+            QDir(state).removeRecursively();
+            continue;
         }
         EXPECT_EQ(Read(), kMixer);
     }

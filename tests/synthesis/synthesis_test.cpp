@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "synthesis/calibration_tone.h"
 #include "synthesis/tone_tables.h"
 #include "synthesis/wave_image.h"
 
@@ -89,6 +90,24 @@ TEST(MakePulsedTone, PeriodAndSampleCountHalvesGoToTheEvenNeighbour) {
         EXPECT_EQ(Sample(image, count), count);
         EXPECT_EQ(Sample(image, count + 1), kMark);
     }
+}
+
+// The calibration tone is the standard table's tone, faded in over 20 periods (440 samples at
+// 1000 Hz) from its first sample, and out to silence over as many.
+TEST(CalibrationTone, FadesInAndOutOverTwentyPeriodsAroundTheStandardTone) {
+    ToneTables tables;
+    MakeSineBuffers(tables, 1000.0f, 1000.0f, 5.0f, kRate);
+    const auto full = [&](int32_t k) { return 32000.0 * tables.StandardTable.At(k, ""); };
+    CalibrationTone tone(1000.0f, 32000, kRate);
+    const std::vector<int16_t> start = tone.Next(1000);
+    for (int32_t k = 1; k <= 1000; ++k) {
+        const double expected = full(k) * std::min(k, 440) / 440.0;
+        ASSERT_NEAR(start[k - 1], expected, k < 440 ? 1.0 : 0.5) << "sample " << k;
+    }
+    const std::vector<int16_t> end = tone.End();
+    ASSERT_EQ(end.size(), 440u);
+    EXPECT_NEAR(end.front(), full(1001) * 439 / 440.0, 1.0);
+    EXPECT_EQ(end.back(), 0);
 }
 
 }  // namespace
