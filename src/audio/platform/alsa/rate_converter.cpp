@@ -13,13 +13,12 @@ struct RateConverter::Soxr {
 
 std::unique_ptr<RateConverter> RateConverter::Make(double from, double to) {
     // No dither: the same input gives the same output on every run.
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-    soxr_io_spec_t spec = io;
-    spec.flags |= SOXR_NO_DITHER;
+    soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    io.flags |= SOXR_NO_DITHER;
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
     soxr_error_t error = nullptr;
     auto soxr = std::make_unique<Soxr>();
-    soxr->handle = soxr_create(from, to, 1, &error, &spec, &quality, nullptr);
+    soxr->handle = soxr_create(from, to, 1, &error, &io, &quality, nullptr);
     if (error != nullptr || soxr->handle == nullptr) return nullptr;
     return std::unique_ptr<RateConverter>(new RateConverter(std::move(soxr), to / from));
 }
