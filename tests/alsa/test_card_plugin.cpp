@@ -1,11 +1,10 @@
 // A sound card for the tests, as an ALSA PCM plugin: it plays in real time at the rate and channel
 // count of $ZEL_TEST_CARD_RATE and $ZEL_TEST_CARD_CHANNELS, S16_LE, in periods of 1024 frames (2
-// to 32 to a buffer), and appends to the file $ZEL_TEST_CARD_FILE what its loudspeaker would give
-// out, frame for frame on the monotonic clock from the open to the close: the sound while it
-// runs, zeros while it does not. Like a card whose position moves at period interrupts, it reports
-// an underrun only at the period boundary after the sound ran out, having played the stale end of
-// its buffer until then; a drain plays every frame written and then silence. Non-blocking only,
-// as the program opens it.
+// to 32 to a buffer), and appends to $ZEL_TEST_CARD_FILE what its loudspeaker gives out, frame for
+// frame on the monotonic clock from open to close (zeros while it does not run). Its position
+// moves at period interrupts: an underrun shows at the period boundary after the sound ran out,
+// the stale end of the buffer playing until then; a drain plays every frame written, then
+// silence. Non-blocking only, as the program opens it.
 
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
@@ -22,7 +21,6 @@
 #include <ctime>
 #include <limits>
 #include <mutex>
-#include <string>
 #include <vector>
 
 namespace {
@@ -255,16 +253,8 @@ int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode) {
     const char* path = std::getenv("ZEL_TEST_CARD_FILE");
     card.rate = FromEnvironment("ZEL_TEST_CARD_RATE", card.rate);
     card.channels = FromEnvironment("ZEL_TEST_CARD_CHANNELS", card.channels);
-    card.file =
-        open(path != nullptr ? path : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    card.file = open(path ? path : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     card.timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (stream != SND_PCM_STREAM_PLAYBACK || card.file < 0 || card.timer < 0) {
-        const int error = stream != SND_PCM_STREAM_PLAYBACK ? -EINVAL : -errno;
-        if (card.file >= 0) close(card.file);
-        if (card.timer >= 0) close(card.timer);
-        delete &card;
-        return error;
-    }
     card.origin = Now(CLOCK_MONOTONIC);
 
     snd_pcm_ioplug_t& io = card.io;
@@ -277,7 +267,10 @@ int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode) {
     io.poll_events = POLLIN;
     io.callback = &kCallbacks;
     io.private_data = &card;
-    if (const int error = snd_pcm_ioplug_create(&io, name, stream, mode); error < 0) {
+    if (const int error = stream != SND_PCM_STREAM_PLAYBACK || card.file < 0 || card.timer < 0
+                              ? -EINVAL
+                              : snd_pcm_ioplug_create(&io, name, stream, mode);
+        error < 0) {
         close(card.file);
         close(card.timer);
         delete &card;
@@ -287,20 +280,18 @@ int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode) {
     const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED, SND_PCM_ACCESS_MMAP_INTERLEAVED};
     const unsigned format[] = {SND_PCM_FORMAT_S16_LE};
     const unsigned periodBytes = card.period * card.channels * 2;
-    int error = 0;
-    if ((error = snd_pcm_ioplug_set_param_list(&io, SND_PCM_IOPLUG_HW_ACCESS, 2, access)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_list(&io, SND_PCM_IOPLUG_HW_FORMAT, 1, format)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&io, SND_PCM_IOPLUG_HW_CHANNELS, card.channels,
-                                                 card.channels)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&io, SND_PCM_IOPLUG_HW_RATE, card.rate,
-                                                 card.rate)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, periodBytes,
-                                                 periodBytes)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&io, SND_PCM_IOPLUG_HW_PERIODS, 2, 32)) < 0) {
-        snd_pcm_ioplug_delete(&io);  // closes, which frees the card
-        return error;
-    }
-    return 0;
+    const std::pair<int, std::pair<unsigned, unsigned>> ranges[] = {
+        {SND_PCM_IOPLUG_HW_CHANNELS, {card.channels, card.channels}},
+        {SND_PCM_IOPLUG_HW_RATE, {card.rate, card.rate}},
+        {SND_PCM_IOPLUG_HW_PERIOD_BYTES, {periodBytes, periodBytes}},
+        {SND_PCM_IOPLUG_HW_PERIODS, {2, 32}}};
+    int error = std::min(snd_pcm_ioplug_set_param_list(&io, SND_PCM_IOPLUG_HW_ACCESS, 2, access),
+                         snd_pcm_ioplug_set_param_list(&io, SND_PCM_IOPLUG_HW_FORMAT, 1, format));
+    for (const auto& [param, range] : ranges)
+        error =
+            std::min(error, snd_pcm_ioplug_set_param_minmax(&io, param, range.first, range.second));
+    if (error < 0) snd_pcm_ioplug_delete(&io);  // closes, which frees the card
+    return error;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The ALSA back end on a control device with all eight mixer lines (the test plugin, which keeps
-// its levels in a file) and a PCM that plays at once; and zel-stimuli and zel-test leaving that
-// mixer as they found it.
+// The ALSA back end on the test plugin's control device (all eight lines, kept in a file) and a PCM
+// that plays at once; zel-stimuli and zel-test leaving that mixer as they found it.
 
 #include <gtest/gtest.h>
 
@@ -31,8 +30,7 @@ constexpr const char* kCalibrated =
 class TestAlsa : public ::testing::Test {
   protected:
     void SetUp() override {
-        // The whole ALSA configuration of this process and of the programs it starts, set before
-        // libasound first reads it.
+        // The ALSA configuration of this process and its children, before libasound reads it.
         setenv("ALSA_CONFIG_PATH", ZEL_TEST_ALSA_CONFIG, 1);
         setenv("ZEL_TEST_MIXER_STATE", state.toLocal8Bit().constData(), 1);
         setenv("ZEL_SOUND", "alsa", 1);
@@ -48,9 +46,9 @@ class TestAlsa : public ::testing::Test {
     MixerApi api{mixer};
 };
 
-// Every line reads and sets the settings file's 0-65,535 scale, whatever the element's range: a
-// read gives the loudest channel, a set gives every channel the nearest level. A value off that
-// scale, which ALSA would clamp silently, and a missing line fail.
+// Every line reads and sets the settings' 0-65,535 scale on the element's range: a read gives the
+// loudest channel, a set every channel the nearest level. A value off that scale (ALSA would
+// clamp it silently) and a missing line fail.
 TEST_F(TestAlsa, LevelsAreOnOneScaleMappedOntoEachElementsRange) {
     int32_t level = 0, minimum = 0, maximum = 0, stage = -1;
     for (const auto& [type, expected] : {std::pair{component::kSpeakers, 41000},
@@ -74,26 +72,23 @@ TEST_F(TestAlsa, LevelsAreOnOneScaleMappedOntoEachElementsRange) {
     EXPECT_EQ(stage, stage::kLineInfo);
 }
 
-// zel-stimuli --play and zel-test, headless, on this mixer and a PCM that plays at once: while
-// they play Master and PCM are switched on and the other sources off; however they end, every
-// channel is as they found it (the balance of Master and Synth survives, Master muted again), and
-// the status says whether something failed.
+// zel-stimuli --play and zel-test, headless: while they play Master and PCM are switched on and
+// the other sources off; however they end, every channel is as they found it (balances too,
+// Master muted again), and the status says whether something failed.
 TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
     struct Case {
         const char* trials;    // zel-stimuli --play --trials; null: zel-test
         const char* settings;  // Zel_test.ini; null: a folder in its place, which gives a notice
-        const char* waitFor;   // on stderr before the signal (or by the end, without one); null:
-                               // until the mixer is calibrated
-        int signal;  // 0: none, the program ends by itself; kDisplayLost: its X server ends;
-                     // kCardGone: the mixer fails from then on, then SIGTERM
+        const char* waitFor;   // on stderr before the signal (or by the end); null: calibrated
+        int signal;  // 0: none; kDisplayLost: its X server ends; kCardGone: the mixer fails,
+                     // SIGTERM
         int status;
     };
     constexpr int kDisplayLost = -1, kCardGone = -2;
     const Case cases[] = {
         {"2", "", nullptr, 0, 0},
-        // Beyond the scale: refused, never clamped to the element's top.
         {"2", "[Calibration]\nMaster_volume=65536\n", "zel-stimuli: Unable to set volume.", 0, 0},
-        // A card the file names but that is not there: nothing is touched, the trials are silent.
+        // A card the file names that is not there: nothing is touched.
         {"2", "[Calibration]\nOutput=Headset\n",
          "zel-stimuli: Zel_test.ini was measured on the sound card Headset, which is not there "
          "now.",
@@ -106,10 +101,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         {nullptr, nullptr, "playing through", SIGTERM, 0},
         {nullptr, "[Calibration]\nWave_volume=loud\n", "zel-test: Type mismatch in ReadCalibration",
          SIGTERM, 1},
-        // As at logout with the window open: Qt ends the process itself, with status 1.
-        {nullptr, "", nullptr, kDisplayLost, 1},
-        // What cannot be put back is said, and the status says so.
-        {nullptr, "", nullptr, kCardGone, 1},
+        {nullptr, "", nullptr, kDisplayLost, 1},  // as at logout: Qt ends the process
+        {nullptr, "", nullptr, kCardGone, 1},     // what cannot be put back is said
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -131,7 +124,7 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         const auto child = testing::Start(argv, QProcess::nullDevice(), err);
         if (c.signal != 0) {
             ASSERT_TRUE(testing::WaitFor([&] {
-                return c.waitFor ? testing::ReadFile(err).find(c.waitFor) != std::string::npos
+                return c.waitFor ? testing::Has(testing::ReadFile(err), c.waitFor)
                                  : Read() == kCalibrated;
             })) << testing::ReadFile(err)
                 << Read();
@@ -145,17 +138,15 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
                 ::kill(static_cast<pid_t>(child->processId()), c.signal);
             }
         }
-        EXPECT_EQ(testing::Status(*child), c.status) << testing::ReadFile(err);
-        if (c.signal == 0 && c.waitFor) {
-            EXPECT_NE(testing::ReadFile(err).find(c.waitFor), std::string::npos)
-                << testing::ReadFile(err);
-        }
+        const int status = testing::Status(*child);
+        const std::string said = testing::ReadFile(err);
+        EXPECT_EQ(status, c.status) << said;
+        EXPECT_TRUE(c.signal != 0 || !c.waitFor || testing::Has(said, c.waitFor)) << said;
         if (c.signal == kCardGone) {
-            EXPECT_NE(testing::ReadFile(err).find(
-                          "zel-test: could not put back the speakers level (element Master on "
-                          "default, 41000 of 65535)"),
-                      std::string::npos)
-                << testing::ReadFile(err);
+            EXPECT_TRUE(testing::Has(said,
+                                     "zel-test: could not put back the speakers level "
+                                     "(element Master on default, 41000 of 65535)"))
+                << said;
             QDir(state).removeRecursively();
             continue;
         }
@@ -163,9 +154,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
     }
 }
 
-// The calibration's dB steps on an element with a dB range (PCM: 0 to 255 is -51 to 0 dB, 0.2 dB a
-// step) go to the step nearest the target and stop at either end, saying so; an element without
-// a dB scale is not stepped.
+// The calibration's dB steps (PCM: 0 to 255 is -51 to 0 dB, 0.2 dB a step) go to the step nearest
+// the target and stop at either end, saying so; an element without a dB scale is not stepped.
 TEST_F(TestAlsa, CalibrationStepsInDecibelsOnTheElementsScale) {
     Write("Master 65535 40000 41000\nPCM 255 200 210 dB:-5100:0\n");
     testing::Log log;

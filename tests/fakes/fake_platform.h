@@ -1,7 +1,6 @@
 #pragma once
 
-// Fakes of the audio platform services. Notices and mixer changes go into one shared log, so a
-// test sees their order; each fake can fail where the tests need it to.
+// Fakes of the audio platform services; notices and mixer changes share one log, in order.
 
 #include <bit>
 #include <functional>
@@ -86,12 +85,10 @@ struct FakeOutputWatch final : OutputWatch {
     std::string change;
 };
 
-// A mixer whose lines are named by their component type (line, control and value alike), each
-// with one channel, at 1000 + its type until set. Speakers (muted), wave output and microphone
-// have a switch. The speakers' level and switch belong to the active port, as on a desktop's
-// sink. Logs
-// "set TYPE LEVEL" for every level set (with " on PORT" for another port's), "on TYPE" and
-// "off TYPE" for every switch set.
+// A mixer whose lines are named by their component type (line, control and value alike), one
+// channel each, at 1000 + type until set; speakers (muted, their level and switch the active
+// port's), wave output and microphone have a switch. Logs "set TYPE LEVEL" (+ " on PORT" for
+// another port's), "on TYPE" and "off TYPE".
 struct FakeMixerService final : MixerService {
     enum class Op { Open, Line, Get, Set, Switch, Close };
 

@@ -57,6 +57,10 @@ inline std::string ReadFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "";
 }
 
+inline bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // Polls `ready` until it holds; false when it does not within 30 s.
 inline bool WaitFor(const std::function<bool()>& ready) {
     for (const QDeadlineTimer deadline(30'000); !ready(); QThread::msleep(10))

@@ -1,8 +1,8 @@
 #pragma once
 
 // A private sound server for tests and the benchmark: PulseAudio, or PipeWire with pipewire-pulse,
-// wireplumber and a D-Bus of its own, each with a null sink "testsink" at 22,050 Hz, mono, 16-bit,
-// whose monitor can be recorded. Clients reach either one the same way, and nothing else.
+// wireplumber and a D-Bus of its own, with a null sink "testsink" at 22,050 Hz, mono, 16-bit,
+// whose monitor can be recorded. Clients reach it, and nothing else, the same way for both.
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,22 +17,19 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <vector>
 
 #include "support/process.h"
 
 namespace zel::testing {
 
 enum class ServerKind { PulseAudio, PipeWire };
-// PipeWire only: the graph's clock. Rate22050 makes 22,050 Hz streams arrive bit-exact; Default
-// is PipeWire's own 48 kHz graph, where the server resamples.
+// PipeWire's graph clock: at 22,050 Hz streams arrive bit-exact; by default (48 kHz) it resamples.
 enum class GraphRate { Rate22050, Default };
 
 class TestSoundServer {
   public:
-    // Starts the server in a folder of its own and points this process's environment, which the
-    // programs it starts inherit, at it. Throws, with the servers' logs, when the server does not
-    // take clients within 30 s. Every process it starts ends with it.
+    // Starts the server in a folder of its own and points this process's environment (and so its
+    // children's) at it; throws, with the logs, when it takes no clients within 30 s.
     explicit TestSoundServer(ServerKind kind = ServerKind::PulseAudio,
                              GraphRate rate = GraphRate::Rate22050) {
         const std::string dir = Folder().string(), run = dir + "/run",
@@ -42,8 +39,7 @@ class TestSoundServer {
               "/config/wireplumber/main.lua.d", "/config/wireplumber/bluetooth.lua.d"})
             std::filesystem::create_directories(dir + sub);
         std::ofstream(dir + "/client.conf") << "autospawn = no\n";
-        // Nothing may lead a client or server to the user's servers, session bus, display, files
-        // or settings. Without our dbus-daemon (PulseAudio) the bus address leads nowhere.
+        // Nothing may lead to the user's servers, bus, display, files or settings.
         for (const char* name :
              {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "PIPEWIRE_RUNTIME_DIR",
               "PIPEWIRE_REMOTE", "PIPEWIRE_CONFIG_DIR", "WIREPLUMBER_CONFIG_DIR",
@@ -57,10 +53,9 @@ class TestSoundServer {
         setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + run + "/bus").c_str(), 1);
 
         if (kind == ServerKind::PulseAudio) {
-            // The sink belongs to the server's own start-up, so that it is there again after a
-            // restart, with the level device-restore stored for it, as on a desktop.
-            // norewinds: without it PulseAudio gives back the first samples of every stream as
-            // zeros.
+            // The sink is the server's own, there again after a restart with the level
+            // device-restore stored, as on a desktop. Without norewinds PulseAudio gives back the
+            // first samples of every stream as zeros.
             servers_ = {{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
                          "--enable-memfd=no",
                          "--load=module-native-protocol-unix auth-anonymous=1 socket=" +
@@ -79,9 +74,8 @@ class TestSoundServer {
                    "  factory.name = support.null-audio-sink node.name = testsink\n"
                    "  media.class = Audio/Sink audio.rate = 22050 audio.channels = 1\n"
                    "  audio.position = [ MONO ] } } ]\n";
-            // Our wireplumber leaves the machine's cards and cameras alone: their reservation
-            // runs on the user's bus, not ours; Bluetooth would need logind. The files sort after
-            // the packaged 50-*-config.lua and before 90-enable-all.lua, which reads them.
+            // Our wireplumber leaves the machine's cards, cameras and Bluetooth alone. The files
+            // sort between the packaged 50-*-config.lua and 90-enable-all.lua, which reads them.
             std::ofstream(dir + "/config/wireplumber/main.lua.d/51-zel.lua")
                 << "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
                    "libcamera_monitor.enabled = false\n";
@@ -125,10 +119,9 @@ class TestSoundServer {
     Outcome Pactl(const QStringList& args) const { return Run(QStringList{"pactl"} + args); }
     std::filesystem::path Folder() const { return folder_.path().toStdString(); }
 
-    // Records a sink's monitor, once the recorder's stream runs: it gets no sound before.
+    // Records a sink's monitor; returns once the recorder's stream runs.
     void StartRecording(const QString& sink = "testsink") {
-        // A recorder that asked for little latency would make PipeWire run the whole graph in
-        // small blocks, which the program alone does not ask for.
+        // Little latency here would make PipeWire run the whole graph in small blocks.
         recorder_ = testing::Start({"parec", "--raw", "--format=s16le", "--channels=1",
                                     "--rate=22050", "-d", sink + ".monitor", "--latency-msec=100"},
                                    Recording(), folder_.filePath("parec.log"));
@@ -146,11 +139,9 @@ class TestSoundServer {
         return samples;
     }
 
-    // Sends the process that owns the clients' socket a signal: SIGKILL, as a crash would;
-    // SIGSTOP, and it stops answering without going away (SIGCONT, and it answers again).
-    void Signal(int signal = SIGKILL) const {
-        ::kill(static_cast<pid_t>(owner_->processId()), signal);
-    }
+    // Signals the server that owns the clients' socket: SIGKILL as a crash; SIGSTOP, and it stops
+    // answering without going away.
+    void Signal(int signal) const { ::kill(static_cast<pid_t>(owner_->processId()), signal); }
 
   private:
     static bool Accepts(const std::string& path) {
@@ -175,9 +166,7 @@ class TestSoundServer {
                 WaitFor("the PipeWire socket", [&] { return Accepts(run + "/pipewire-0"); });
         }
         WaitFor("the PulseAudio socket", [&] { return Accepts(run + "/pulse/native"); });
-        WaitFor("testsink", [&] {
-            return Pactl({"list", "short", "sinks"}).out.find("testsink") != std::string::npos;
-        });
+        WaitFor("testsink", [&] { return Has(Pactl({"list", "short", "sinks"}).out, "testsink"); });
     }
     QString Recording() const { return folder_.filePath("recording.raw"); }
     // Polls `ready`; throws, with the servers' logs, when it does not hold within 30 s.

@@ -92,21 +92,26 @@ TEST(MakePulsedTone, PeriodAndSampleCountHalvesGoToTheEvenNeighbour) {
     }
 }
 
-// The calibration tone is the standard table's tone, faded in over 20 periods (440 samples at
-// 1000 Hz) from its first sample, and out to silence over as many.
-TEST(CalibrationTone, FadesInAndOutOverTwentyPeriodsAroundTheStandardTone) {
+// The calibration tone is the standard table's sine (period 11 samples), its phase running on
+// past the table's end and over every block, faded in over 20 periods from its first sample and
+// out to silence over as many.
+TEST(CalibrationTone, TheStandardToneRunningOnBetweenFades) {
     ToneTables tables;
-    MakeSineBuffers(tables, 1000.0f, 1000.0f, 5.0f, kRate);
-    const auto full = [&](int32_t k) { return 32000.0 * tables.StandardTable.At(k, ""); };
-    CalibrationTone tone(1000.0f, 32000, kRate);
-    const std::vector<int16_t> start = tone.Next(1000);
-    for (int32_t k = 1; k <= 1000; ++k) {
-        const double expected = full(k) * std::min(k, 440) / 440.0;
-        ASSERT_NEAR(start[k - 1], expected, k < 440 ? 1.0 : 0.5) << "sample " << k;
+    MakeSineBuffers(tables, 2000.0f, 2000.0f, 0.0f, kRate);
+    const auto sine = [f = QuantiseFrequency(2000.0f, kRate)](int32_t n) {
+        return static_cast<float>(std::sin(n * 6.28318 * f / kRate));
+    };
+    CalibrationTone tone(2000.0f, 32000, kRate);
+    std::vector<int16_t> made = tone.Next(1000), more = tone.Next(30000);
+    made.insert(made.end(), more.begin(), more.end());
+    for (int32_t n = 1; n <= 31000; ++n) {
+        ASSERT_TRUE(n > kToneTableLength || sine(n) == tables.StandardTable.At(n, "")) << n;
+        const double gain = n < 220 ? static_cast<float>(n / 220.0) : 1.0;
+        ASSERT_EQ(made[n - 1], static_cast<int16_t>(std::nearbyint(32000 * gain * sine(n)))) << n;
     }
     const std::vector<int16_t> end = tone.End();
-    ASSERT_EQ(end.size(), 440u);
-    EXPECT_NEAR(end.front(), full(1001) * 439 / 440.0, 1.0);
+    ASSERT_EQ(end.size(), 220u);
+    EXPECT_NEAR(end.front(), 32000 * sine(31001) * 219 / 220.0, 1.0);
     EXPECT_EQ(end.back(), 0);
 }
 
