@@ -1,9 +1,7 @@
-// A control device on which the real ALSA mixer back end runs without a sound card. Its elements
-// live in the file $ZEL_TEST_MIXER_STATE, one line each, saved on every write, so that a test sees
-// what a program left however it ended:
-//   NAME MAX LEVEL... [on|off...] [dB:MIN:MAX]
-// a "NAME Playback Volume" from 0 to MAX with a level for each channel, a "NAME Playback Switch"
-// where switch values follow, and a dB range (in 0.01 dB, from level 0 to MAX) where one is given.
+// A control device for the ALSA mixer back end without a sound card. Its elements live in the file
+// $ZEL_TEST_MIXER_STATE, saved on every write, one line each: NAME MAX LEVEL... [on|off...]
+// [dB:MIN:MAX], a "NAME Playback Volume" from 0 to MAX with each channel's level, a "NAME Playback
+// Switch" where switches follow, and a dB range (0.01 dB, from level 0 to MAX) where given.
 
 #include <alsa/asoundlib.h>
 #include <alsa/control_external.h>
@@ -70,9 +68,8 @@ const snd_ctl_ext_callback_t kCallbacks = [] {
         return 0;
     };
     c.find_elem = [](snd_ctl_ext_t*, const snd_ctl_elem_id_t* id) {
-        for (snd_ctl_ext_key_t key = 0; key < gControls.size(); ++key) {
+        for (snd_ctl_ext_key_t key = 0; key < gControls.size(); ++key)
             if (gControls[key].Name() == snd_ctl_elem_id_get_name(id)) return key;
-        }
         return SND_CTL_EXT_KEY_NOT_FOUND;
     };
     c.get_attribute = [](snd_ctl_ext_t*, snd_ctl_ext_key_t key, int* type, unsigned int* access,
@@ -80,9 +77,8 @@ const snd_ctl_ext_callback_t kCallbacks = [] {
         const Control& control = gControls.at(key);
         *type = control.isSwitch ? SND_CTL_ELEM_TYPE_BOOLEAN : SND_CTL_ELEM_TYPE_INTEGER;
         *access = SND_CTL_EXT_ACCESS_READWRITE;
-        if (!control.isSwitch && !gElements[control.element].dB.empty()) {
+        if (!control.isSwitch && !gElements[control.element].dB.empty())
             *access |= SND_CTL_EXT_ACCESS_TLV_READ | SND_CTL_EXT_ACCESS_TLV_CALLBACK;
-        }
         *count = static_cast<unsigned int>(Values(key).size());
         return 0;
     };

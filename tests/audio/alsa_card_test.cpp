@@ -1,7 +1,5 @@
-// zel-stimuli --play on the test card, a device that plays in real time like a bare sound card
-// behind plug, at the rates cards run at: what it emitted is every tone whole, at its pitch, the
-// silence between them exact, and nothing after a presentation; a presentation that ran dry is
-// not counted.
+// zel-stimuli --play on the test card, which plays in real time like a bare card behind plug, at
+// the rates cards run at.
 
 #include <gtest/gtest.h>
 
@@ -45,9 +43,8 @@ std::vector<std::pair<std::size_t, std::size_t>> Tones(const Samples& s, unsigne
 double Frequency(const Samples& s, std::size_t start, std::size_t end, unsigned rate) {
     const std::size_t a = start + (end - start) / 5, b = end - (end - start) / 5;
     std::vector<double> ups;
-    for (std::size_t i = a; i + 1 < b; ++i) {
+    for (std::size_t i = a; i + 1 < b; ++i)
         if (s[i] < 0 && s[i + 1] >= 0) ups.push_back(i + s[i] / double(s[i] - s[i + 1]));
-    }
     return (ups.size() - 1) / ((ups.back() - ups.front()) / rate);
 }
 
@@ -74,15 +71,16 @@ class OnACard : public ::testing::Test {
     const QString recording = folder.filePath("card.raw"), images = folder.filePath("images");
 };
 
+// Each tone whole and at its pitch, the silence between exact, nothing after the presentation.
 TEST_F(OnACard, EveryTonePlaysWholeAtItsPitchWithNothingAfter) {
     for (const auto& [rate, channels] : {std::pair{22050u, 1u}, {48000u, 2u}, {44100u, 2u}}) {
         SCOPED_TRACE(rate);
         Card(rate, channels);
         const testing::Outcome run = testing::Run(Stimuli("2"));
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.err.find(rate == 22050 ? "at 22,050 Hz mono, as synthesised"
-                                             : "converted by the program from 22,050 Hz"),
-                  std::string::npos)
+        EXPECT_TRUE(testing::Has(run.err, rate == 22050
+                                              ? "at 22,050 Hz mono, as synthesised"
+                                              : "converted by the program from 22,050 Hz"))
             << run.err;
         const Samples heard = ReadSamples(recording, 0, channels);
         const auto tones = Tones(heard, rate);
@@ -114,7 +112,7 @@ TEST_F(OnACard, EveryTonePlaysWholeAtItsPitchWithNothingAfter) {
     }
 }
 
-// The program held up longer than the card's buffer during a trial: that trial is not counted.
+// The program held up longer than the card's buffer mid-trial: that trial is not counted.
 TEST_F(OnACard, ATrialThatRanDryIsNotCounted) {
     Card(22050, 1);
     auto child = testing::Start(Stimuli("32767"));
@@ -125,9 +123,8 @@ TEST_F(OnACard, ATrialThatRanDryIsNotCounted) {
     ::kill(static_cast<pid_t>(child->processId()), SIGCONT);
     EXPECT_EQ(testing::Status(*child), 1);
     EXPECT_EQ(child->readAllStandardOutput().count('\n'), 1);
-    EXPECT_NE(child->readAllStandardError().indexOf("The trial could not be played: the sound card "
-                                                    "ran dry"),
-              -1);
+    EXPECT_TRUE(
+        child->readAllStandardError().contains("could not be played: the sound card ran dry"));
 }
 
 }  // namespace

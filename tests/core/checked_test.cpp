@@ -41,9 +41,8 @@ TEST(Checked, ResultsAtTheEdgesAndErrorsBeyondThem) {
         {[] { return ToSingle(NAN, "H"); }, "Floating-point fault in H"},
         {[&] { return image.At(5, "H"); }, "Subscript out of range in H: index 5 outside 1 to 4"},
     };
-    for (std::size_t k = 0; k < std::size(cases); ++k) {
+    for (std::size_t k = 0; k < std::size(cases); ++k)
         EXPECT_EQ(Outcome(cases[k].first), cases[k].second) << "case " << k;
-    }
 }
 
 }  // namespace

@@ -12,10 +12,8 @@
 namespace zel {
 namespace {
 
-// Keeps what the controls are set to: the buttons as S(tart), A, B, F(inish) or '-', the 14
-// options as '+' or '-', the captions, the counts as correct/trials; and what the last repaints
-// showed of them, as a presentation blocks the window. How that reaches the screen is
-// screen_test's concern.
+// The controls: buttons as S(tart), A, B, F(inish) or '-', the 14 options as '+' or '-', captions;
+// and what the last repaints showed of them, as a presentation blocks the window.
 struct RecordingWindow final : ZelmainWindow {
     void SetButtonEnabled(CommandButton b, bool on) override {
         buttons.at(static_cast<int>(b)) = on ? "SABF"[static_cast<int>(b)] : '-';
@@ -49,8 +47,8 @@ struct Rig {
     Zelmain logic{window, audio, shell, random};
 };
 
-// The exact decimal product (500.5, not 500.50003): single precision step by step misses it at
-// 0.1 % and 0.25 %. Modulation keeps the base and takes the step as its depth.
+// The exact decimal product (500.5, not 500.50003, which single precision step by step gives at
+// 0.1 %); modulation keeps the base and takes the step as its depth.
 TEST(TrialCycle, TargetIsTheExactProductOrTheModulatedBase) {
     Rig rig;
     const int tenThousandths[] = {10, 20, 25, 50, 100, 200, 500};
@@ -109,8 +107,7 @@ TEST(TrialCycle, EachTrialPlaysItsThreeDrawsInOrderBeforeThePrompt) {
     }
 }
 
-// A presentation nobody heard is not put to the listener: the run ends as Finish ends it, with
-// the counts of the trials heard.
+// A presentation nobody heard is not put to the listener: the run ends as Finish ends it.
 TEST(TrialCycle, AFailedPresentationGoesBackToIdleWithTheCountsSoFar) {
     Rig rig;
     rig.random.Feed({0.75f});  // the target first

@@ -71,7 +71,7 @@ TEST(ZelStimuli, BadArgumentsGiveStatus2AndAFolderThatCannotBeWrittenStatus1) {
     const QString inFile = dir.filePath("file/images");
     const testing::Outcome run = testing::Run({ZEL_STIMULI, "--write", inFile});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(inFile.toStdString()), std::string::npos) << run.err;
+    EXPECT_TRUE(testing::Has(run.err, inFile.toStdString())) << run.err;
 }
 
 }  // namespace

@@ -20,9 +20,8 @@ constexpr int kPatience = 20000;  // ms, for a loaded machine; a wait ends when 
 // Second on (+) or off (-); the status, trials and correct boxes.
 static QString Seen(WindowRig& rig) {
     QString on;
-    for (auto* b : rig.window.centralWidget()->findChildren<QAbstractButton*>()) {
+    for (auto* b : rig.window.centralWidget()->findChildren<QAbstractButton*>())
         on += b->isEnabled() ? '+' : '-';
-    }
     const QString options =
         on.left(14).replace(QString(14, '+'), "on").replace(QString(14, '-'), "off");
     return QStringLiteral("%1 %2 [%3] [%4] [%5]")
@@ -32,9 +31,8 @@ static QString Seen(WindowRig& rig) {
 }
 
 static void ClickOn(WindowRig& rig, const QString& caption) {
-    for (auto* b : rig.window.findChildren<QAbstractButton*>()) {
+    for (auto* b : rig.window.findChildren<QAbstractButton*>())
         if (b->text() == caption) return QTest::mouseClick(b, Qt::LeftButton);
-    }
     QFAIL(qPrintable("no control " + caption));
 }
 
@@ -134,9 +132,8 @@ class WindowTest : public QObject {
                 rig.window.WatchExitSignal(fds[0]);
                 const auto leave = [&](const QString& way) {
                     if (way == "close box") rig.window.close();
-                    if (way == "File > Exit") {
+                    if (way == "File > Exit")
                         rig.window.findChild<QAction*>("mnuFileExit")->trigger();
-                    }
                     if (way == "exit signal") QCOMPARE(::write(fds[1], "x", 1), 1);
                 };
                 leave(first);
