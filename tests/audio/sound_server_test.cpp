@@ -320,15 +320,18 @@ TEST_P(OnServer, TheOutputTheSettingsNameIsTheOneUsed) {
     EXPECT_EQ(Volume("othersink"), 30000);
 }
 
-// Without a server (and with the server forced) the one notice is the missing sound card's.
+// Without a server (and with the server forced) the trials are silent and the sound's one notice is
+// the missing card's. A notice is one line, even one quoting a name with a line break in it.
 TEST(NoSoundServer, OneNoticeSilentTrialsAndTheBackEndNamed) {
     for (const QString sound : {"", "server"}) {
         const QTemporaryDir home;
+        const QString settings = home.filePath("two\nlines");
+        QDir().mkpath(settings + "/Zel_test.ini");
         const QDeadlineTimer quick(6000);
         const testing::Outcome run = testing::Run(
             {"env", "ZEL_SOUND=" + sound, "HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path(),
              "PULSE_SERVER=unix:/nonexistent", "ALSA_CONFIG_PATH=/nonexistent", ZEL_STIMULI,
-             "--play", "--trials", "3", "--settings-dir", home.path()});
+             "--play", "--trials", "3", "--settings-dir", settings});
         EXPECT_FALSE(quick.hasExpired()) << "silent trials take no time";
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
@@ -339,7 +342,9 @@ TEST(NoSoundServer, OneNoticeSilentTrialsAndTheBackEndNamed) {
                                "server answered: .*\\)\n"
                              : "zel-stimuli: playing through the sound server, but none answered "
                                "\\(.*\\)\n") +
-            QString("zel-stimuli: Cannot identify multimedia sound card\\..*\n")));
+            QString("zel-stimuli: Cannot read the settings file .*/two lines/Zel_test.ini \\(Is a "
+                    "directory\\)\\. The built-in calibration levels are used\\.\n"
+                    "zel-stimuli: Cannot identify multimedia sound card\\..*\n")));
         EXPECT_TRUE(expected.match(QString::fromStdString(run.err)).hasMatch()) << run.err;
     }
 }

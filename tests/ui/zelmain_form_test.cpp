@@ -51,8 +51,8 @@ class WindowTest : public QObject {
 
   private slots:
     // From a fresh start (target first, then second): Start, two answers, Finish, the other
-    // format, Start; the window while each trial plays ("": none) and after. A press on First
-    // while a trial plays waits behind the blocked event loop: it must not answer afterwards.
+    // format, Start, Finish; the window while each trial plays ("": none) and after. A press on
+    // First while a trial plays waits behind the blocked event loop: it must not answer afterwards.
     void wholeRun() {
         const char* steps[][3] = {
             {"St&art", "off ---- [] [0] [0]", "off -+++ [Select higher] [0] [0]"},
@@ -61,6 +61,7 @@ class WindowTest : public QObject {
             {"F&inish", "", "on +--- [] [2] [1]"},
             {"Frequency modulation ", "", "on +--- [] [2] [1]"},
             {"St&art", "off ---- [] [0] [0]", "off -+++ [Select modulated] [0] [0]"},
+            {"F&inish", "", "on +--- [] [0] [0]"},
         };
         WindowRig rig;
         const auto* frame4 = rig.window.findChild<QGroupBox*>("Frame4");
@@ -86,6 +87,8 @@ class WindowTest : public QObject {
             QCOMPARE(Seen(rig), after);
         }
         QCOMPARE(frame4->title(), "Frequency modulation");
+        for (auto* b : rig.window.findChildren<QAbstractButton*>())  // the format chosen is kept
+            if (b->text().startsWith("Frequency ")) QCOMPARE(b->isChecked(), b->text()[10] == 'm');
     }
 
     // An access key clicks its button by a timer; that of a button that is off does nothing.
