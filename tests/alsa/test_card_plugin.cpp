@@ -21,6 +21,7 @@
 #include <ctime>
 #include <limits>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -267,8 +268,9 @@ int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode) {
     io.poll_events = POLLIN;
     io.callback = &kCallbacks;
     io.private_data = &card;
-    if (const int error = stream != SND_PCM_STREAM_PLAYBACK || card.file < 0 || card.timer < 0
-                              ? -EINVAL
+    if (const int error = stream != SND_PCM_STREAM_PLAYBACK ? -EINVAL
+                          : card.file < 0 || card.timer < 0
+                              ? -errno
                               : snd_pcm_ioplug_create(&io, name, stream, mode);
         error < 0) {
         close(card.file);

@@ -80,8 +80,7 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         const char* trials;    // zel-stimuli --play --trials; null: zel-test
         const char* settings;  // Zel_test.ini; null: a folder in its place, which gives a notice
         const char* waitFor;   // on stderr before the signal (or by the end); null: calibrated
-        int signal;  // 0: none; kDisplayLost: its X server ends; kCardGone: the mixer fails,
-                     // SIGTERM
+        int signal;  // 0: none; kDisplayLost: X server ends; kCardGone: mixer fails, then SIGTERM
         int status;
     };
     constexpr int kDisplayLost = -1, kCardGone = -2;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <csignal>
 #include <fstream>
+#include <optional>
 
 #include "audio/exit_signals.h"
 #include "audio/platform/inih_profile_reader.h"

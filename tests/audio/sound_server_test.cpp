@@ -223,8 +223,11 @@ TEST_P(OnServer, CalibrateStepsTheLevelsLiveAndPrintsTheSection) {
         run->write("\t\x1b[6~");
         EXPECT_TRUE(shows("> speakers 3254 (-78.24 dB)")) << shown;
         EXPECT_EQ(Volume(), 3254);
-        end == "changed" ? (void)server->Pactl({"set-sink-volume", "testsink", "50000"})
-                         : (void)run->write(end.c_str());
+        if (end == "changed") {
+            server->Pactl({"set-sink-volume", "testsink", "50000"});
+        } else {
+            run->write(end.c_str());
+        }
         const int status = testing::Status(*run);
         shown += run->readAll().toStdString();
         EXPECT_EQ(status, end == "\x03" ? 128 + SIGINT : end == "changed" ? 1 : 0) << shown;

@@ -88,7 +88,8 @@ class WindowTest : public QObject {
         }
         QCOMPARE(frame4->title(), "Frequency modulation");
         for (auto* b : rig.window.findChildren<QAbstractButton*>())  // the format chosen is kept
-            if (b->text().startsWith("Frequency ")) QCOMPARE(b->isChecked(), b->text()[10] == 'm');
+            if (b->text().startsWith("Frequency "))
+                QCOMPARE(b->isChecked(), b->text() == "Frequency modulation ");
     }
 
     // An access key clicks its button by a timer; that of a button that is off does nothing.
