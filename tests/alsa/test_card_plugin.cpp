@@ -4,7 +4,8 @@
 // frame on the monotonic clock from open to close (zeros while it does not run). Its position
 // moves at period interrupts: an underrun shows at the period boundary after the sound ran out,
 // the stale end of the buffer playing until then; a drain plays every frame written, then
-// silence. Non-blocking only, as the program opens it.
+// silence. Non-blocking only, as the program opens it. With $ZEL_TEST_CARD_ONCE set it opens once
+// at a time only, as a hw device does.
 
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
@@ -27,6 +28,7 @@
 namespace {
 
 constexpr uint64_t kNano = 1'000'000'000;
+int gOpen = 0;  // cards open in this process
 
 int64_t Now(clockid_t clock) {
     timespec t{};
@@ -239,6 +241,7 @@ const snd_pcm_ioplug_callback_t kCallbacks = [] {
         close(card->timer);
         card->mutex.unlock();
         delete card;
+        --gOpen;
         return 0;
     };
     return c;
@@ -251,6 +254,10 @@ unsigned FromEnvironment(const char* name, unsigned otherwise) {
 
 // Creates the PCM; on failure the card is gone.
 int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode) {
+    if (gOpen > 0 && std::getenv("ZEL_TEST_CARD_ONCE") != nullptr) {
+        delete &card;
+        return -EBUSY;
+    }
     const char* path = std::getenv("ZEL_TEST_CARD_FILE");
     card.rate = FromEnvironment("ZEL_TEST_CARD_RATE", card.rate);
     card.channels = FromEnvironment("ZEL_TEST_CARD_CHANNELS", card.channels);
@@ -278,6 +285,7 @@ int Open(Card& card, const char* name, snd_pcm_stream_t stream, int mode) {
         delete &card;
         return error;
     }
+    ++gOpen;  // until closed
 
     const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED, SND_PCM_ACCESS_MMAP_INTERLEAVED};
     const unsigned format[] = {SND_PCM_FORMAT_S16_LE};

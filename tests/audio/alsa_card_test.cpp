@@ -7,9 +7,15 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <vector>
 
+#include "audio/mod_zeltest.h"
+#include "audio/platform/inih_profile_reader.h"
+#include "audio/platform/sound_backend.h"
+#include "fakes/fake_platform.h"
 #include "support/process.h"
+#include "synthesis/wave_image.h"
 
 namespace zel {
 namespace {
@@ -125,6 +131,39 @@ TEST_F(OnACard, ATrialThatRanDryIsNotCounted) {
     EXPECT_EQ(child->readAllStandardOutput().count('\n'), 1);
     EXPECT_TRUE(
         child->readAllStandardError().contains("could not be played: the sound card ran dry"));
+}
+
+// Another program's change fails a trial and the next one is calibrated again, also where the
+// device opens once only (a hw device a lab's .asoundrc names) and the player holds it open.
+TEST_F(OnACard, AfterAChangeTheNextTrialIsCalibratedOnADeviceThatOpensOnce) {
+    Card(22050, 1);
+    setenv("ZEL_TEST_CARD_ONCE", "1", 1);
+    const std::string mixer = folder.filePath("mixer").toStdString();
+    std::ofstream(mixer) << "Master 31 20 on\nPCM 31 20 on\n";
+    SoundBackend backend = OpenSoundBackend();
+    testing::Log log;
+    testing::FakeNoticePresenter notices{log};
+    InihProfileReader profile;
+    ModZeltest audio(
+        {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
+        folder.path().toStdString());
+    audio.InitialiseAudio();
+    // A tenth of a second of sound each, the header saying so.
+    ToneTables tables;
+    MakeSineBuffers(tables, 1000.0f, 1000.0f, 0.0f, 22050);
+    WaveHeader header;
+    WaveImage tone = MakeWaveImage();
+    MakePulsedTone(header, tone, 1000.0f, 4410, 20000, tables.StandardTable, 22050);
+    const auto present = [&] {
+        audio.PlayWaveImage(tone);
+        return audio.EndPresentation();
+    };
+    EXPECT_EQ(present(), PresentationEnd::Played);
+    std::ofstream(mixer) << "Master 31 31 on\nPCM 31 16 on\n";
+    EXPECT_EQ(present(), PresentationEnd::Failed);
+    EXPECT_EQ(present(), PresentationEnd::Played) << log.back();
+    EXPECT_EQ(testing::ReadFile(folder.filePath("mixer")), "Master 31 2 on\nPCM 31 16 on\n");
+    unsetenv("ZEL_TEST_CARD_ONCE");
 }
 
 }  // namespace

@@ -32,6 +32,11 @@ AlsaOutputDevice::AlsaOutputDevice(std::shared_ptr<AlsaOutput> output, std::stri
 
 int32_t AlsaOutputDevice::GetDevCaps(uint32_t deviceId, WaveOutCaps& caps) {
     if (deviceId != 0) return -ENODEV;
+    // Open and set up for the program's sound by the player already.
+    if (output_->held) {
+        caps.dwFormats = kWaveFormat2M16;
+        return 0;
+    }
     // A device that exists: it plays the program's sound when it can be set up for 16-bit, at
     // 22,050 Hz or at a rate the program converts to.
     snd_pcm_t* raw = nullptr;
@@ -71,7 +76,8 @@ int32_t AlsaOutputDevice::List(std::vector<OutputInfo>& outputs) {
 int32_t AlsaOutputDevice::InUse(OutputInfo& output) {
     output = {};
     int index = output_->card.empty() ? -1 : snd_card_get_index(output_->card.c_str());
-    if (index < 0) {
+    if (index < 0 && output_->held) index = output_->heldCard;
+    if (index < 0 && !output_->held) {
         // The card behind "default", where it is one.
         PcmSetup setup;
         int error = 0;
@@ -92,10 +98,11 @@ std::string AlsaOutputDevice::Describe() {
         output_->card.empty() ? "ALSA device \"default\"" : "ALSA card " + output_->card;
     const std::string named =
         card.description.empty() || !output_->card.empty() ? "" : ", card " + card.name;
-    PcmSetup setup;
+    PcmSetup setup = output_->heldSetup;
     int error = 0;
-    const std::string rate =
-        OpenPcm(output_->Pcm(), setup, error) ? " at " + setup.Describe() : std::string();
+    const std::string rate = output_->held || OpenPcm(output_->Pcm(), setup, error)
+                                 ? " at " + setup.Describe()
+                                 : std::string();
     return device + (card.description.empty() ? "" : " (" + card.description + named + ")") + rate +
            " (" + why_ + ")";
 }

@@ -11,13 +11,6 @@
 
 namespace zel {
 
-// The ALSA devices the program uses: "default", or those of the card the settings name.
-struct AlsaOutput {
-    std::string card;  // the card's id (the CARD= part of hw:CARD=PCH); empty: the defaults
-    std::string Pcm() const { return card.empty() ? "default" : "sysdefault:CARD=" + card; }
-    std::string Control() const { return card.empty() ? "default" : "hw:CARD=" + card; }
-};
-
 // The program's own rate: every image is made at it.
 constexpr unsigned kProgramRate = 22050;
 
@@ -36,6 +29,19 @@ struct PcmSetup {
     // For the user: "22,050 Hz mono, as synthesised" or "48,000 Hz stereo, converted by the
     // program from 22,050 Hz".
     std::string Describe() const;
+};
+
+// The ALSA devices the program uses: "default", or those of the card the settings name; and the
+// PCM as the player holds it open, for the queries that would otherwise open it again (a hw device
+// opens once only).
+struct AlsaOutput {
+    std::string card;  // the card's id (the CARD= part of hw:CARD=PCH); empty: the defaults
+    std::string Pcm() const { return card.empty() ? "default" : "sysdefault:CARD=" + card; }
+    std::string Control() const { return card.empty() ? "default" : "hw:CARD=" + card; }
+
+    bool held = false;
+    PcmSetup heldSetup;
+    int heldCard = -1;  // the card behind it, where it is one
 };
 
 // Opens and configures `device` (non-blocking); null when it refuses, `error` says why.

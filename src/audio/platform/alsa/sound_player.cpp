@@ -21,16 +21,22 @@ Clock::duration FramesTime(snd_pcm_uframes_t frames, unsigned rate) {
 
 }  // namespace
 
-AlsaSoundPlayer::AlsaSoundPlayer(std::shared_ptr<const AlsaOutput> output)
-    : output_(std::move(output)) {
+AlsaSoundPlayer::AlsaSoundPlayer(std::shared_ptr<AlsaOutput> output) : output_(std::move(output)) {
     SilenceAlsaErrors();
 }
 
-AlsaSoundPlayer::~AlsaSoundPlayer() = default;
+AlsaSoundPlayer::~AlsaSoundPlayer() {
+    Close();
+}
+
+void AlsaSoundPlayer::Close() {
+    pcm_.reset();
+    output_->held = false;
+}
 
 bool AlsaSoundPlayer::Failed(const std::string& what, int error) {
     // The next presentation starts from a fresh open.
-    pcm_.reset();
+    Close();
     presentation_.Fail("the sound card " + what + " (" + snd_strerror(error) + ")");
     return false;
 }
@@ -40,6 +46,11 @@ bool AlsaSoundPlayer::Open() {
     int error = 0;
     pcm_ = OpenPcm(output_->Pcm(), setup_, error);
     if (!pcm_) return Failed("cannot be opened for 16-bit sound", error);
+    snd_pcm_info_t* info = nullptr;
+    snd_pcm_info_alloca(&info);
+    output_->held = true;
+    output_->heldSetup = setup_;
+    output_->heldCard = snd_pcm_info(pcm_.get(), info) < 0 ? -1 : snd_pcm_info_get_card(info);
     converter_.reset();
     if (setup_.Converts()) {
         converter_ = RateConverter::Make(kProgramRate, setup_.rate);

@@ -19,7 +19,7 @@ namespace zel {
 
 class AlsaSoundPlayer final : public SoundPlayer {
   public:
-    explicit AlsaSoundPlayer(std::shared_ptr<const AlsaOutput> output);
+    explicit AlsaSoundPlayer(std::shared_ptr<AlsaOutput> output);
     ~AlsaSoundPlayer() override;
     AlsaSoundPlayer(const AlsaSoundPlayer&) = delete;
     AlsaSoundPlayer& operator=(const AlsaSoundPlayer&) = delete;
@@ -40,7 +40,10 @@ class AlsaSoundPlayer final : public SoundPlayer {
     bool Failed(const std::string& what, int error);
     Clock::time_point Deadline() const;
 
-    std::shared_ptr<const AlsaOutput> output_;
+    // Closes the PCM, so that it is opened afresh.
+    void Close();
+
+    std::shared_ptr<AlsaOutput> output_;
     PcmPointer pcm_;
     PcmSetup setup_;
     std::unique_ptr<RateConverter> converter_;
