@@ -4,6 +4,9 @@
 // frames after tone 1. Also reports underruns, failed presentations, the time from Start (or an
 // answer) to the first frame handed to the server, and each presentation's wall time.
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +20,7 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,6 +167,30 @@ void Present(zel::Zelmain& test, MeasuringAudio& measuring, bool busy, int trial
     }
 }
 
+// CPU time used so far by this process, and by the processes `pids`, in milliseconds.
+double OwnCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+double Cpu(const std::vector<qint64>& pids) {
+    double total = 0;
+    for (const qint64 pid : pids) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // After the command in parentheses: state, then fields 4 to 13, then utime and stime.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string field;
+        for (int i = 0; i < 11; ++i) fields >> field;
+        double utime = 0, stime = 0;
+        fields >> utime >> stime;
+        total += (utime + stime) * 1e3 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
 struct Setup {
     ServerKind kind;
     GraphRate rate;
@@ -206,8 +234,18 @@ bool RunBlock(const Setup& setup, bool busy, int trials) {
 
     std::vector<double> toFirstFrame, wall;
     Present(test, measuring, busy, trials, toFirstFrame, wall);
-    audio.RestoreMixerLevels();
     const std::vector<int16_t> recording = server->StopRecording();
+    if (!busy) {
+        // Awaiting the answer to the last trial, the stream fed silence, the watch in place, the
+        // recorder gone.
+        const double own = OwnCpu(), served = Cpu(server->ServerPids());
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        std::printf(
+            "idle for 10 s awaiting an answer, CPU time: program %.0f ms, server %.0f ms   [goal "
+            "together <= 100 ms]\n",
+            OwnCpu() - own, Cpu(server->ServerPids()) - served);
+    }
+    audio.RestoreMixerLevels();
 
     // PulseAudio's sink runs at 22,050 Hz itself, so only PipeWire's 48 kHz graph resamples.
     const bool exact = setup.rate == GraphRate::Rate22050;

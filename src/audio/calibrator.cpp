@@ -35,6 +35,7 @@ Calibrator::Calibrator(ModZeltest& audio, SoundPlayer& player, float baseFrequen
 bool Calibrator::Ended(const std::string& why) {
     if (playing_) player_.Finish();
     playing_ = false;
+    audio_.ListenToOthers(false);
     audio_.ShowNotice(why + " The calibration tone has stopped.");
     return false;
 }
@@ -60,6 +61,7 @@ bool Calibrator::Start() {
     if (audio_.SoundAvailable() == kFalse) return false;
     if (const std::string change = audio_.OutputChanged(); !change.empty()) return Ended(change);
     playing_ = true;
+    audio_.ListenToOthers(true);
     return Continue();
 }
 
@@ -78,6 +80,7 @@ void Calibrator::Stop() {
     if (Queue(tone_.End()) && player_.Finish() == 0) {
         audio_.ShowNotice("The sound output failed: " + player_.Problem() + ".");
     }
+    audio_.ListenToOthers(false);
 }
 
 int32_t Calibrator::Level(Line line) const {

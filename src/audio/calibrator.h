@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/mod_zeltest.h"
 #include "audio/platform/sound_player.h"
@@ -41,6 +42,9 @@ class Calibrator {
     int32_t Level(Line line) const;
     // The gain the line's level gives, or nothing where the line has no dB scale.
     std::optional<double> Gain(Line line);
+
+    // Other programs sounding on the output now (the meter reads them too).
+    std::vector<std::string> Others() { return audio_.OthersSounding(); }
 
     // The [Calibration] section with the levels in use, as Zel_test.ini takes it.
     std::string Section() const;

@@ -222,8 +222,9 @@ void ModZeltest::Calibrate() {
     if (MixerAvailable() == kTrue) {
         SaveAndMuteMixerLevels();
         ApplyCalibratedLevels();
-        // What the calibration left is what every presentation must play in.
-        armed_ = platform_.watch.Arm() == 0;
+        // What the calibration left is what every presentation must play in; without a watch
+        // on it, nothing can be known to play so.
+        Arm();
     } else {
         ShowNotice(kMixerUnavailable);
     }
@@ -334,6 +335,15 @@ int32_t ModZeltest::PlayWaveImage(const WaveImage& image) {
     return platform_.player.Queue(block.data(), ByteCount);
 }
 
+void ModZeltest::Arm() {
+    const int32_t result = platform_.watch.Arm();
+    armed_ = result == 0;
+    unwatched_ = armed_ ? std::string()
+                        : "The program cannot watch the sound output (" +
+                              platform_.mixer.Describe(result) +
+                              "), so no trial can be known to play as calibrated.";
+}
+
 void ModZeltest::BeginPresentation() {
     presenting_ = true;
     change_.clear();
@@ -353,11 +363,23 @@ void ModZeltest::BeginPresentation() {
             Calibrate();
         }
     }
-    if (armed_) change_ = platform_.watch.Changed();
+    change_ = armed_ ? platform_.watch.Changed() : unwatched_;
+    // Anything else that sounds on the output from now until the last frame reaches the ear too.
+    ListenToOthers(change_.empty());
 }
 
 std::string ModZeltest::OutputChanged() {
-    return armed_ ? platform_.watch.Changed() : std::string();
+    return armed_ ? platform_.watch.Changed() : unwatched_;
+}
+
+void ModZeltest::ListenToOthers(bool on) {
+    if (!armed_ || on == listening_) return;
+    listening_ = on;
+    platform_.watch.Listen(on);
+}
+
+std::vector<std::string> ModZeltest::OthersSounding() {
+    return armed_ ? platform_.watch.Sounding() : std::vector<std::string>();
 }
 
 int32_t ModZeltest::SetCalibratedLevel(uint32_t componentType, int32_t level) {
@@ -371,7 +393,7 @@ int32_t ModZeltest::SetCalibratedLevel(uint32_t componentType, int32_t level) {
         setting = level;
     }
     // The program's own change: the calibrated state from now on.
-    if (armed_) armed_ = platform_.watch.Arm() == 0;
+    if (armed_) Arm();
     return 0;
 }
 
@@ -384,18 +406,29 @@ PresentationEnd ModZeltest::EndPresentation() {
     if (soundAvailable_ == kFalse) return PresentationEnd::Silent;
     presenting_ = false;
     const int32_t played = platform_.player.Finish();
+    ListenToOthers(false);
     if (change_.empty() && armed_) change_ = platform_.watch.Changed();
     if (!change_.empty()) {
         recalibrate_ = true;
         ShowNotice(change_ + kNotCounted);
         return PresentationEnd::Failed;
     }
-    if (played != 0) return PresentationEnd::Played;
-    const std::string problem = platform_.player.Problem();
-    ShowNotice("The trial could not be played: " +
-               (problem.empty() ? std::string("the sound output failed") : problem) +
-               ". It was not counted; the run has ended with the counts so far.");
-    return PresentationEnd::Failed;
+    if (played == 0) {
+        const std::string problem = platform_.player.Problem();
+        ShowNotice("The trial could not be played: " +
+                   (problem.empty() ? std::string("the sound output failed") : problem) +
+                   ". It was not counted; the run has ended with the counts so far.");
+        return PresentationEnd::Failed;
+    }
+    if (const std::vector<std::string> heard =
+            armed_ ? platform_.watch.Heard() : std::vector<std::string>();
+        !heard.empty()) {
+        ShowNotice(std::string(heard.size() == 1 ? "Another program, " : "Other programs, ") +
+                   ListedNames(heard) + ", played sound on the sound output during the trial." +
+                   kNotCounted);
+        return PresentationEnd::Failed;
+    }
+    return PresentationEnd::Played;
 }
 
 }  // namespace zel

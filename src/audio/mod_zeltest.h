@@ -93,9 +93,12 @@ class ModZeltest final : public AudioOperations {
     void ShowNotice(const std::string& message) { kormodz_.ShowNotice(message); }
 
     // For a calibration tone that plays on and on: what changed since the calibration (empty
-    // while nothing did); a level set as the new calibrated one (kept as the mixer reads it back),
-    // the watch armed on it; and the gain in dB a level gives on a line.
+    // while nothing did); other programs' sound on the output, watched while the tone plays, and
+    // who is sounding now; a level set as the new calibrated one (kept as the mixer reads it
+    // back), the watch armed on it; and the gain in dB a level gives on a line.
     std::string OutputChanged();
+    void ListenToOthers(bool on);
+    std::vector<std::string> OthersSounding();
     int32_t SetCalibratedLevel(uint32_t componentType, int32_t level);
     int32_t Gain(uint32_t componentType, int32_t level, double& dB);
 
@@ -110,6 +113,8 @@ class ModZeltest final : public AudioOperations {
     SavedLevel* SaveLevel(uint32_t componentType);
     // The mixer steps of the start-up check, and the watch armed on their outcome.
     void Calibrate();
+    // Arms the watch on the state now; where it cannot be, every presentation fails.
+    void Arm();
     void BeginPresentation();
 
     AudioPlatform platform_;
@@ -133,6 +138,8 @@ class ModZeltest final : public AudioOperations {
     std::vector<std::string> writeBackProblems_;
 
     bool armed_ = false;        // the watch holds the calibrated state
+    std::string unwatched_;     // why the watch could not hold it, where it could not
+    bool listening_ = false;    // to other programs' sound during this presentation
     bool recalibrate_ = false;  // the output left it: calibrate again before the next presentation
     bool presenting_ = false;
     std::string change_;  // how the output left it during this presentation

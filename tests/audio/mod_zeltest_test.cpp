@@ -264,11 +264,38 @@ TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     EXPECT_EQ(rig.player.played.size(), 9u);
     EXPECT_EQ(rig.log, kTold);
 
+    // Other programs heard while it played: named, whatever the level did.
+    rig.player.onFinish = [&] {
+        EXPECT_TRUE(rig.watch.listening);
+        rig.watch.heard = {"Chime", "pactl"};
+    };
+    rig.log.clear();
+    EXPECT_EQ(present(rig), PresentationEnd::Failed);
+    EXPECT_FALSE(rig.watch.listening);
+    EXPECT_EQ(rig.log, kMuted + kCalibrated +
+                           Log{"notice [] Other programs, Chime and pactl, played sound on the "
+                               "sound output during the trial. The trial was not counted; the run "
+                               "has ended with the counts so far."});
+
     rig.log.clear();
     rig.audio.RestoreMixerLevels();
     EXPECT_EQ(rig.log, (Log{"set 4100 5100", "set 4101 5101", "set 4098 5098", "set 4099 5099",
                             "on 4099", "set 3 1003", "set 4 1004 on speakers", "off 4 on speakers",
                             "set 4 50000", "on 4", "set 4104 5104", "on 4104", "set 4102 5102"}));
+
+    // A watch that cannot hold the calibrated state lets no trial count, until it can.
+    Rig unwatched;
+    unwatched.watch.armFailure = 7;
+    unwatched.audio.InitialiseAudio();
+    unwatched.log.clear();
+    EXPECT_EQ(present(unwatched), PresentationEnd::Failed);
+    EXPECT_EQ(unwatched.log,
+              Log{"notice [] The program cannot watch the sound output (error 7), so "
+                  "no trial can be known to play as calibrated. The trial was not "
+                  "counted; the run has ended with the counts so far."});
+    EXPECT_TRUE(unwatched.player.played.empty());
+    unwatched.watch.armFailure = 0;
+    EXPECT_EQ(present(unwatched), PresentationEnd::Played);
 }
 
 // The output the settings name is the one used; one that is not there, or on another port, is no

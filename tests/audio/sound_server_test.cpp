@@ -177,20 +177,67 @@ TEST_P(OnServer, TrialsOnALongLatencyOutputPlayAndCount) {
     EXPECT_TRUE(played.hasExpired()) << "a presentation ended before its sound";
 }
 
+// Another program's sound on the calibrated output during a trial fails it, naming the program:
+// a client's tone, an event sound from the server's sample cache. A client playing digital silence
+// there, or loud noise on another output, leaves every trial counted.
+TEST_P(OnServer, AnotherProgramsSoundInTheEarFailsTheTrial) {
+    server->Pactl({"load-module", "module-null-sink", "sink_name=othersink"});
+    const QString tone = ZEL_TEST_DATA_DIR "/tone-1000hz-32000.wav";
+    {
+        const QStringList raw{"pacat", "--playback", "--raw", "--format=s16le", "--channels=1"};
+        const auto quiet =
+            testing::Start(raw + QStringList{"-d", "testsink", "--client-name=Quiet", "/dev/zero"});
+        const auto noise = testing::Start(
+            raw + QStringList{"-d", "othersink", "--client-name=Noise", "/dev/urandom"});
+        ASSERT_TRUE(testing::WaitFor([&] {
+            const std::string inputs = server->Pactl({"list", "short", "sink-inputs"}).out;
+            return std::count(inputs.begin(), inputs.end(), '\n') == 2;
+        }));
+        const testing::Outcome run = testing::Run(Stimuli("2"));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2);
+    }
+    ASSERT_EQ(server->Pactl({"upload-sample", tone, "bell"}).status, 0);
+    for (const auto& [other, name] :
+         {std::pair{QStringList{"paplay", "--client-name=Chime", "-d", "testsink", tone}, "Chime"},
+          {QStringList{"pactl", "play-sample", "bell", "testsink"}, "pactl"}}) {
+        // Into the trial that follows the first.
+        const auto child = Presenting(Stimuli("32767"));
+        testing::Run(other);
+        EXPECT_EQ(testing::Status(*child), 1);
+        const std::string err = child->readAllStandardError().toStdString();
+        EXPECT_TRUE(Has(err, "zel-stimuli: Another program, " + std::string(name) +
+                                 ", played sound on the sound output during the trial. The trial "
+                                 "was not counted; the run has ended with the counts so far.\n"))
+            << err;
+        EXPECT_EQ(Volume(), 40000);
+    }
+}
+
 // A server that stops answering without going away holds no one: the trial fails once its
-// sound, the latency and a grace have passed, and the write-back, failing at once, says so.
+// sound, the latency and a grace have passed. The write-back waits for it: one that answers again
+// within its patience gets the levels back; one that does not is reported.
 TEST_P(OnServer, AServerThatStopsAnsweringEndsTheRunWithoutAHang) {
-    auto child = Presenting(Stimuli("32767"));
-    server->Signal(SIGSTOP);
-    const int status = testing::Status(*child);
-    server->Signal(SIGCONT);
-    EXPECT_EQ(status, 1);
-    const std::string err = child->readAllStandardError().toStdString();
-    EXPECT_TRUE(Has(err, "The trial could not be played: the sound server stopped playing")) << err;
-    EXPECT_TRUE(Has(err,
-                    "could not put back the speakers level (sink testsink, 39999 of 65535): "
-                    "Timeout"))
-        << err;
+    for (const bool comesBack : {true, false}) {
+        auto child = Presenting(Stimuli("32767"));
+        server->Signal(SIGSTOP);
+        std::string err;
+        EXPECT_TRUE(testing::WaitFor([&] {
+            child->waitForReadyRead(10);
+            err += child->readAllStandardError().toStdString();
+            return Has(err, "The trial could not be played: the sound server stopped playing");
+        })) << err;
+        if (comesBack) server->Signal(SIGCONT);
+        EXPECT_EQ(testing::Status(*child), 1);
+        server->Signal(SIGCONT);
+        err += child->readAllStandardError().toStdString();
+        EXPECT_EQ(Has(err,
+                      "could not put back the speakers level (sink testsink, 39999 of 65535): "
+                      "Timeout"),
+                  !comesBack)
+            << err;
+        EXPECT_TRUE(!comesBack || Volume() == 40000);
+    }
 }
 
 // zel-stimuli --calibrate on a terminal: the keys step the wave output (selected first) and, after
@@ -217,6 +264,17 @@ TEST_P(OnServer, CalibrateStepsTheLevelsLiveAndPrintsTheSection) {
         };
         ASSERT_TRUE(shows("Enter done")) << shown;
         EXPECT_EQ(Volume(), 4096);
+        if (end == "\r") {
+            // Another program's sound is shown while it plays, and no longer once it has ended.
+            testing::Run({"paplay", "--client-name=Chime", "-d", "testsink",
+                          ZEL_TEST_DATA_DIR "/tone-1000hz-32000.wav"});
+            EXPECT_TRUE(shows("dB)   also sounding here: Chime\x1b[K")) << shown;
+            EXPECT_TRUE(testing::WaitFor([&] {
+                run->waitForReadyRead(10);
+                shown += run->readAll().toStdString();
+                return Has(shown.substr(shown.rfind("Chime")), "dB)\x1b[K");
+            })) << shown;
+        }
         // Wave output 32768 (-18.06 dB) up 1 dB; speakers 4096 (-72.25 dB) down 6 dB.
         run->write("\x1b[A");
         EXPECT_TRUE(shows("> wave output 34050 (-17.06 dB)")) << shown;

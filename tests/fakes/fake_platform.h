@@ -73,16 +73,24 @@ struct FakeSoundPlayer final : SoundPlayer {
     std::function<void()> onFinish;  // while the presentation plays
 };
 
-// Says what the test says changed; counts how often it was armed.
+// Says what the test says changed or was heard; counts how often it was armed; fails to arm
+// with `armFailure`.
 struct FakeOutputWatch final : OutputWatch {
     int32_t Arm() override {
         ++arms;
         change.clear();
-        return 0;
+        return armFailure;
     }
     std::string Changed() override { return change; }
+    void Listen(bool on) override { listening = on; }
+    std::vector<std::string> Heard() override { return heard; }
+    std::vector<std::string> Sounding() override { return listening ? heard : Names{}; }
+    using Names = std::vector<std::string>;
     int arms = 0;
+    int32_t armFailure = 0;
+    bool listening = false;
     std::string change;
+    Names heard;
 };
 
 // A mixer whose lines are named by their component type (line, control and value alike), one

@@ -139,6 +139,14 @@ class TestSoundServer {
         return samples;
     }
 
+    // The servers' processes (not the bus), for measuring what they cost.
+    std::vector<qint64> ServerPids() const {
+        std::vector<qint64> pids;
+        for (std::size_t i = children_.size() - servers_.size(); i < children_.size(); ++i)
+            pids.push_back(children_[i]->processId());
+        return pids;
+    }
+
     // Signals the server that owns the clients' socket: SIGKILL as a crash; SIGSTOP, and it stops
     // answering without going away.
     void Signal(int signal) const { ::kill(static_cast<pid_t>(owner_->processId()), signal); }

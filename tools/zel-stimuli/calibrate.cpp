@@ -31,13 +31,19 @@ std::string Shown(Calibrator& calibrator, Calibrator::Line line, bool selected) 
            std::to_string(calibrator.Level(line)) + " (" + dB + ")";
 }
 
-void Status(Calibrator& calibrator, Calibrator::Line selected, const std::string& note) {
+void Status(Calibrator& calibrator, Calibrator::Line selected, const std::string& note,
+            const std::vector<std::string>& others) {
     // Appended piece by piece: GCC 12 at -O3 warns falsely about chained string additions.
     std::string line = "\r";
     line += Shown(calibrator, Calibrator::Line::Wave, selected == Calibrator::Line::Wave);
     line += "   ";
     line += Shown(calibrator, Calibrator::Line::Speakers, selected == Calibrator::Line::Speakers);
     if (!note.empty()) line += "   " + note;
+    if (!others.empty()) {
+        // The meter reads their sound too.
+        line += "   also sounding here: ";
+        line += ListedNames(others);
+    }
     line += "\x1b[K";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
@@ -71,7 +77,8 @@ int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirector
         }
         auto selected = Calibrator::Line::Wave;
         std::string note;
-        if (terminal) Status(calibrator, selected, note);
+        std::vector<std::string> others;
+        if (terminal) Status(calibrator, selected, note, others);
         while (calibrator.Continue()) {
             if (signals.Pending()) {
                 // Without a terminal a signal is the way to finish.
@@ -86,7 +93,13 @@ int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirector
                 continue;
             }
             const std::optional<Key> key = terminal->Read(kTickMilliseconds, signals.Fd());
-            if (!key) continue;
+            if (!key) {
+                if (std::vector<std::string> now = calibrator.Others(); now != others) {
+                    others = std::move(now);
+                    Status(calibrator, selected, note, others);
+                }
+                continue;
+            }
             if (*key == Key::Enter || *key == Key::Quit) {
                 print = *key == Key::Enter;
                 status = 0;
@@ -103,7 +116,7 @@ int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirector
                 note = calibrator.Step(selected,
                                        *key == Key::Up || *key == Key::PageUp ? step : -step);
             }
-            Status(calibrator, selected, note);
+            Status(calibrator, selected, note, others);
         }
         if (terminal) std::fputs("\n", stderr);
         calibrator.Stop();

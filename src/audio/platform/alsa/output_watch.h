@@ -19,6 +19,10 @@ class AlsaOutputWatch final : public OutputWatch {
     // Elements that cannot be read are not watched.
     int32_t Arm() override;
     std::string Changed() override;
+    // A bare card shows no other programs' streams: with dmix they mix in unseen.
+    void Listen(bool) override {}
+    std::vector<std::string> Heard() override { return {}; }
+    std::vector<std::string> Sounding() override { return {}; }
 
   private:
     // The states of Master and PCM that can be read now, by component type.

@@ -4,8 +4,8 @@ namespace zel {
 
 namespace {
 
-// How long the write-back waits for a server that went away to come back.
-constexpr auto kReconnectPatience = std::chrono::seconds(3);
+// How long the mixer waits for a server that stopped answering or went away to come back.
+constexpr auto kPatience = std::chrono::seconds(5);
 
 }  // namespace
 
@@ -38,11 +38,29 @@ int32_t PulseConnection::OpenStream() {
 }
 
 PulseContext* PulseConnection::Control(int32_t& result) {
-    if (Alive()) return context_.get();
+    {
+        PulseContext::Lock lock(*context_);
+        if (context_->Good()) {
+            if (context_->Answering()) {
+                patience_ = {};
+                return context_.get();
+            }
+            if (patience_ == Clock::time_point{}) patience_ = Clock::now() + kPatience;
+            if (context_->AwaitAnswering(patience_)) {
+                patience_ = {};
+                return context_.get();
+            }
+            if (context_->Good()) {
+                result = -PA_ERR_TIMEOUT;
+                return nullptr;
+            }
+        }
+    }
     if (!freshTried_) {
         freshTried_ = true;
+        if (patience_ == Clock::time_point{}) patience_ = Clock::now() + kPatience;
         std::string problem;
-        fresh_ = PulseContext::Connect(problem, kReconnectPatience);
+        fresh_ = PulseContext::Connect(problem, patience_ - Clock::now());
     }
     if (fresh_) return fresh_.get();
     result = -PA_ERR_CONNECTIONREFUSED;

@@ -35,7 +35,10 @@ class PulseConnection {
     PulseStream* Stream() { return stream_.get(); }
 
     // A context for the mixer: the session's own while it is alive, otherwise one made afresh
-    // (tried once, for a few seconds: a server may be restarting); null when none answers.
+    // (tried once: a server may be restarting); null when none answers. A server that has stopped
+    // answering (a busy machine, a debugger, a suspended virtual machine) more often comes back
+    // than dies: it is waited for, up to 5 s in all each time it stops, so that the write-back
+    // at exit reaches it.
     PulseContext* Control(int32_t& result);
 
   private:
@@ -47,6 +50,7 @@ class PulseConnection {
     std::string target_;
     std::unique_ptr<PulseContext> fresh_;
     bool freshTried_ = false;
+    Clock::time_point patience_{};  // until when a server in trouble is waited for
 };
 
 }  // namespace zel

@@ -66,6 +66,12 @@ class PulseContext {
         }
         return ok;
     }
+    // Waits, after a request timed out, until the server answers again, the connection fails or
+    // `deadline` passes; true when it answers.
+    bool AwaitAnswering(Clock::time_point deadline) const {
+        while (unresponsive_ && Good() && Clock::now() < deadline) Sleep(deadline);
+        return !unresponsive_ && Good();
+    }
     // Waits for the answer to a request; false when none came in time (the request is then
     // cancelled, so its callback can no longer run, and the server counts as not answering).
     bool Await(pa_operation* operation, Clock::time_point deadline);

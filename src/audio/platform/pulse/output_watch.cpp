@@ -17,6 +17,7 @@ PulseOutputWatch::~PulseOutputWatch() {
     if (subscribed_ == nullptr) return;
     PulseContext::Lock lock(*subscribed_);
     pa_context_set_subscribe_callback(subscribed_->Get(), nullptr, nullptr);
+    others_.reset();
 }
 
 int32_t PulseOutputWatch::Arm() {
@@ -44,6 +45,7 @@ int32_t PulseOutputWatch::Arm() {
             Clock::now() + kRequestLimit);
         if (subscribed != 0) return subscribed;
         subscribed_ = &context;
+        others_ = std::make_unique<PulseOtherSound>(context);
     }
     calibrated_ = now_ = seen;
     armed_ = true;
@@ -76,7 +78,9 @@ void PulseOutputWatch::OnEvent(pa_context* context, pa_subscription_event_type_t
                 },
                 self));
         }
-    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && index == now.stream.index) {
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && index != now.stream.index) {
+        self->others_->OnEvent(static_cast<pa_subscription_event_type_t>(kind), index);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
         if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
             now.streamGone = true;
             return;
@@ -119,6 +123,28 @@ std::string PulseOutputWatch::Changed() {
     Seen& now = now_;
     if (stream == nullptr || !stream->Good()) now.streamGone = true;
     return Compare();
+}
+
+void PulseOutputWatch::Listen(bool on) {
+    if (!armed_) return;
+    PulseContext::Lock lock(*subscribed_);
+    if (!on) {
+        others_->Stop();
+    } else if (subscribed_->Good()) {
+        others_->Start(calibrated_.stream.sink, calibrated_.stream.index);
+    }
+}
+
+std::vector<std::string> PulseOutputWatch::Heard() {
+    if (!armed_) return {};
+    PulseContext::Lock lock(*subscribed_);
+    return others_->Heard();
+}
+
+std::vector<std::string> PulseOutputWatch::Sounding() {
+    if (!armed_) return {};
+    PulseContext::Lock lock(*subscribed_);
+    return others_->Sounding();
 }
 
 std::string PulseOutputWatch::Compare() const {

@@ -3,12 +3,14 @@
 // The watch on the sound server: the server's change events (pa_context_subscribe) for the
 // calibrated sink and the program's stream keep their state current, so that a look costs no
 // round trip. What changes: a level or mute set by another program, the sink's port (headphones
-// plugged in), the stream moved to another sink, or either of them gone.
+// plugged in), the stream moved to another sink, or either of them gone. While listening, the
+// same events announce other programs' streams on that sink, whose peaks are watched.
 
 #include <memory>
 
 #include "audio/platform/output_watch.h"
 #include "audio/platform/pulse/connection.h"
+#include "audio/platform/pulse/other_sound.h"
 #include "audio/platform/pulse/volumes.h"
 
 namespace zel {
@@ -24,6 +26,9 @@ class PulseOutputWatch final : public OutputWatch {
     int32_t Arm() override;
     // Waits, briefly, only for answers to events already seen.
     std::string Changed() override;
+    void Listen(bool on) override;
+    std::vector<std::string> Heard() override;
+    std::vector<std::string> Sounding() override;
 
   private:
     struct Seen {
@@ -40,6 +45,7 @@ class PulseOutputWatch final : public OutputWatch {
 
     std::shared_ptr<PulseConnection> connection_;
     PulseContext* subscribed_ = nullptr;
+    std::unique_ptr<PulseOtherSound> others_;  // on the subscribed context
     bool armed_ = false;
     Seen calibrated_;
     Seen now_;
