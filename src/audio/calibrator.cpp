@@ -33,7 +33,11 @@ Calibrator::Calibrator(ModZeltest& audio, SoundPlayer& player, float baseFrequen
     : audio_(audio), player_(player), tone_(baseFrequency, kPeak, kSampleRate) {}
 
 bool Calibrator::Ended(const std::string& why) {
-    if (playing_) player_.Finish();
+    // What is queued would play on at the changed level and then stop without its fade-out.
+    if (playing_) {
+        player_.Cut();
+        player_.Finish();
+    }
     playing_ = false;
     audio_.ListenToOthers(false);
     audio_.ShowNotice(why + " The calibration tone has stopped.");

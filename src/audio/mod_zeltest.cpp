@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "core/checked.h"
@@ -150,7 +151,15 @@ ModZeltest::ModZeltest(AudioPlatform platform, std::filesystem::path settingsDir
       apiz_(platform.profile, std::move(settingsDirectory)),
       kormodz_(
           platform.notices, [this] { RestoreMixerLevels(); }, std::move(end)),
-      log_(std::move(log)) {}
+      log_(std::move(log)) {
+    platform_.player.StopWhen([this] { return Interrupted(); });
+}
+
+bool ModZeltest::Interrupted() {
+    if (!presenting_) return false;
+    if (stopOn_ && stopOn_()) interrupted_ = true;
+    return interrupted_ || (armed_ && platform_.watch.Disturbed());
+}
 
 void ModZeltest::InitialiseAudio() {
     apiz_.IniFileName = kSettingsFileName;
@@ -404,20 +413,15 @@ int32_t ModZeltest::Gain(uint32_t componentType, int32_t level, double& dB) {
 
 PresentationEnd ModZeltest::EndPresentation() {
     if (soundAvailable_ == kFalse) return PresentationEnd::Silent;
-    presenting_ = false;
     const int32_t played = platform_.player.Finish();
+    presenting_ = false;
     ListenToOthers(false);
+    // The program is ending: nothing to tell.
+    if (std::exchange(interrupted_, false)) return PresentationEnd::Failed;
     if (change_.empty() && armed_) change_ = platform_.watch.Changed();
     if (!change_.empty()) {
         recalibrate_ = true;
         ShowNotice(change_ + kNotCounted);
-        return PresentationEnd::Failed;
-    }
-    if (played == 0) {
-        const std::string problem = platform_.player.Problem();
-        ShowNotice("The trial could not be played: " +
-                   (problem.empty() ? std::string("the sound output failed") : problem) +
-                   ". It was not counted; the run has ended with the counts so far.");
         return PresentationEnd::Failed;
     }
     if (const std::vector<std::string> heard =
@@ -426,6 +430,13 @@ PresentationEnd ModZeltest::EndPresentation() {
         ShowNotice(std::string(heard.size() == 1 ? "Another program, " : "Other programs, ") +
                    ListedNames(heard) + ", played sound on the sound output during the trial." +
                    kNotCounted);
+        return PresentationEnd::Failed;
+    }
+    if (played == 0) {
+        const std::string problem = platform_.player.Problem();
+        ShowNotice("The trial could not be played: " +
+                   (problem.empty() ? std::string("the sound output failed") : problem) +
+                   ". It was not counted; the run has ended with the counts so far.");
         return PresentationEnd::Failed;
     }
     return PresentationEnd::Played;

@@ -77,6 +77,10 @@ class ModZeltest final : public AudioOperations {
     // level or switch that could not be put back is logged as it fails.
     std::vector<std::string> RestoreMixerLevels() override;
 
+    // What else ends a presentation at once, its sound cut short and nothing told (a signal to
+    // end the program); asked every few milliseconds while a presentation plays.
+    void StopOn(std::function<bool()> stop) { stopOn_ = std::move(stop); }
+
     // The output to play on instead of the one the settings file names (empty: the default).
     void UseOutput(const std::string& name, const std::string& port);
     const std::string& Output() const { return output_; }
@@ -116,6 +120,9 @@ class ModZeltest final : public AudioOperations {
     // Arms the watch on the state now; where it cannot be, every presentation fails.
     void Arm();
     void BeginPresentation();
+    // Whether the presentation under way is to be cut short: the output left the calibrated
+    // state, another program sounded, or StopOn's answer.
+    bool Interrupted();
 
     AudioPlatform platform_;
     MixerApi mixerApi_;
@@ -143,6 +150,8 @@ class ModZeltest final : public AudioOperations {
     bool recalibrate_ = false;  // the output left it: calibrate again before the next presentation
     bool presenting_ = false;
     std::string change_;  // how the output left it during this presentation
+    std::function<bool()> stopOn_;
+    bool interrupted_ = false;  // by StopOn
 };
 
 }  // namespace zel

@@ -57,6 +57,8 @@ int main(int argc, char* argv[]) {
     zel::ModZeltest audio(zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer,
                                              profile, notices, *backend.watch},
                           *settingsDirectory);
+    // A signal during a presentation cuts its sound short at once; the window then ends.
+    audio.StopOn([&exitSignals] { return exitSignals.Pending(); });
 
     return zel::ui::RunProgram(app, audio, exitSignals.Fd());
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -131,6 +132,26 @@ TEST_F(OnACard, ATrialThatRanDryIsNotCounted) {
     EXPECT_EQ(child->readAllStandardOutput().count('\n'), 1);
     EXPECT_TRUE(
         child->readAllStandardError().contains("could not be played: the sound card ran dry"));
+}
+
+// A signal during a tone ends the program at once, the tone faded out within a few
+// milliseconds, not left to play on or cut off.
+TEST_F(OnACard, ASignalFadesTheToneOutAtOnce) {
+    Card(22050, 1);
+    auto child = testing::Start(Stimuli("32767"));
+    ASSERT_TRUE(child->waitForReadyRead(30'000)) << "no trial presented";
+    QThread::msleep(500);  // into trial 2's first tone
+    const QDeadlineTimer ended(1000);
+    child->terminate();
+    EXPECT_EQ(testing::Status(*child), 128 + SIGTERM);
+    EXPECT_FALSE(ended.hasExpired()) << "it played on";
+    const Samples heard = ReadSamples(recording, 0, 1);
+    const auto tones = Tones(heard, 22050);
+    ASSERT_EQ(tones.size(), 3u);
+    const auto [start, end] = tones.back();
+    EXPECT_LT(end - start, 22050u * 3 / 4) << "the tone played on";
+    // Its last half period nearly silent, where a cut tone would be near its peak.
+    for (std::size_t i = end - 11; i < end; ++i) EXPECT_LE(std::abs(heard[i]), 3200) << i;
 }
 
 // Another program's change fails a trial and the next one is calibrated again, also where the

@@ -257,11 +257,12 @@ TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     EXPECT_EQ(rig.log, kMuted + kCalibrated) << "calibrated again";
     EXPECT_EQ(rig.player.played.size(), 6u);
 
-    // Changed while it played.
+    // Changed while it played: its sound is cut short.
     rig.player.onFinish = [&] { rig.watch.change = kChange; };
     rig.log.clear();
     EXPECT_EQ(present(rig), PresentationEnd::Failed);
     EXPECT_EQ(rig.player.played.size(), 9u);
+    EXPECT_EQ(rig.player.cuts, 1);
     EXPECT_EQ(rig.log, kTold);
 
     // Other programs heard while it played: named, whatever the level did.
@@ -282,6 +283,14 @@ TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     EXPECT_EQ(rig.log, (Log{"set 4100 5100", "set 4101 5101", "set 4098 5098", "set 4099 5099",
                             "on 4099", "set 3 1003", "set 4 1004 on speakers", "off 4 on speakers",
                             "set 4 50000", "on 4", "set 4104 5104", "on 4104", "set 4102 5102"}));
+
+    // The program ending (a signal): cut short, nothing told.
+    rig.player.onFinish = {};
+    rig.audio.StopOn([] { return true; });
+    rig.log.clear();
+    EXPECT_EQ(present(rig), PresentationEnd::Failed);
+    EXPECT_EQ(rig.player.cuts, 3);
+    EXPECT_TRUE(rig.log.empty());
 
     // A watch that cannot hold the calibrated state lets no trial count, until it can.
     Rig unwatched;

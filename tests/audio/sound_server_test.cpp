@@ -163,6 +163,63 @@ TEST_P(OnServer, TheCalibratedStateHoldsForTheWholeSession) {
     EXPECT_EQ(log.size(), 1u);
 }
 
+// The program's own level set to 100 % in the sound settings during a tone (the calibration has
+// it at 50 %): the sound stops within 50 ms beyond the sink's own 50 ms, fading out, and the
+// notice says why. Muting it fails the trial the same way. SIGTERM during a presentation ends the
+// program at once, everything put back.
+TEST_P(OnServer, TheSoundStopsAtOnceWhenTheCalibratedStateIsLost) {
+    Settings("Wave_volume=&H8000\nMaster_volume=&HFFFF\n");
+    const auto stream = [&] {
+        const std::string inputs = server->Pactl({"list", "short", "sink-inputs"}).out;
+        return QString::fromStdString(inputs.substr(0, inputs.find('\t')));
+    };
+    for (const char* change : {"volume", "mute", "SIGTERM"}) {
+        SCOPED_TRACE(change);
+        server->StartRecording();
+        const auto child = Presenting(Stimuli("32767"));
+        QThread::msleep(700);  // the next trial's first tone plays from about 200 ms on
+        QDeadlineTimer ended(1000);
+        if (change == std::string("SIGTERM")) {
+            child->terminate();
+        } else if (change == std::string("volume")) {
+            server->Pactl({"set-sink-input-volume", stream(), "65536"});
+        } else {
+            server->Pactl({"set-sink-input-mute", stream(), "1"});
+        }
+        const int status = testing::Status(*child);
+        const std::vector<int16_t> heard = server->StopRecording();
+        const std::string err = child->readAllStandardError().toStdString();
+        EXPECT_EQ(Volume(), 40000);
+        if (change == std::string("SIGTERM")) {
+            EXPECT_EQ(status, 128 + SIGTERM);
+            EXPECT_FALSE(ended.hasExpired()) << "it played on";
+            continue;
+        }
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(Has(err, std::string("zel-stimuli: The program's own sound (Zel Test in the "
+                                         "sound settings) was muted by another program.") +
+                                 " The trial was not counted")
+                        ? change == std::string("mute")
+                        : Has(err,
+                              "zel-stimuli: The level of the program's own sound (Zel Test "
+                              "in the sound settings) was changed by another program."))
+            << err;
+        if (change != std::string("volume")) continue;
+        // At 50 % the peaks are at most 4,000; from the first louder sample to the last sound.
+        const auto loud =
+            std::find_if(heard.begin(), heard.end(), [](int16_t v) { return std::abs(v) > 4100; });
+        ASSERT_NE(loud, heard.end());
+        const auto last = std::find_if(heard.rbegin(), heard.rend(), [](int16_t v) { return v; });
+        EXPECT_LE(last.base() - loud, 22050 * 100 / 1000) << "samples of sound after the change";
+        // Faded: its last half period is nearly silent, where a cut tone would be near its peak.
+        EXPECT_LE(std::abs(*std::max_element(
+                      last.base() - 11, last.base(),
+                      [](int16_t a, int16_t b) { return std::abs(a) < std::abs(b); })),
+                  3200)
+            << "a click";
+    }
+}
+
 // On an output whose latency can be long (a null sink with rewinds runs at up to 2 s) trials
 // play and count, each waited for to its end.
 TEST_P(OnServer, TrialsOnALongLatencyOutputPlayAndCount) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/platform/mixer_service.h"
@@ -59,13 +60,24 @@ struct FakeSoundPlayer final : SoundPlayer {
     int32_t Queue(const void* image, int32_t byteCount) override {
         const auto* bytes = static_cast<const uint8_t*>(image);
         played.emplace_back(bytes, bytes + byteCount);
+        ++queued;
         return 1;
     }
+    // Cut short when asked to, by `stop` too, once `onFinish` has played; counts the cuts.
     int32_t Finish() override {
+        if (std::exchange(queued, 0) == 0) return 0;
         if (onFinish) onFinish();
-        return problem.empty() ? 1 : 0;
+        const bool stopped = std::exchange(cut, false) || (stop && stop());
+        cuts += stopped ? 1 : 0;
+        return problem.empty() && !stopped ? 1 : 0;
     }
     Clock::duration Ahead() const override { return {}; }
+    void StopWhen(std::function<bool()> when) override { stop = std::move(when); }
+    void Cut() override { cut = true; }
+    std::function<bool()> stop;
+    bool cut = false;
+    int cuts = 0;
+    int queued = 0;  // since the last Finish
     std::string Problem() const override { return problem; }
     PresentationReport LastPresentation() const override { return {}; }
     std::string problem;
@@ -82,6 +94,7 @@ struct FakeOutputWatch final : OutputWatch {
         return armFailure;
     }
     std::string Changed() override { return change; }
+    bool Disturbed() override { return !change.empty() || !heard.empty(); }
     void Listen(bool on) override { listening = on; }
     std::vector<std::string> Heard() override { return heard; }
     std::vector<std::string> Sounding() override { return listening ? heard : Names{}; }

@@ -193,11 +193,14 @@ class ImageWriter final : public zel::AudioOperations {
 };
 
 // What the trial cycle's sound calls do in the tool: write each image when asked, play it when
-// asked, and stop between images when a signal to end has arrived.
+// asked, and end the run after a presentation that a signal to end cut short.
 class ToolAudio final : public zel::AudioOperations {
   public:
     ToolAudio(ImageWriter& writer, zel::ModZeltest* sound, zel::ExitSignals* signals)
-        : writer_(writer), sound_(sound), signals_(signals) {}
+        : writer_(writer), sound_(sound), signals_(signals) {
+        // A signal cuts the sound short at once; the run ends once the presentation has.
+        if (sound_ != nullptr) sound_->StopOn([signals] { return signals->Pending(); });
+    }
 
     void InitialiseAudio() override {
         if (sound_ == nullptr) return;
@@ -206,9 +209,7 @@ class ToolAudio final : public zel::AudioOperations {
     }
     int32_t PlayWaveImage(const zel::WaveImage& image) override {
         writer_.PlayWaveImage(image);
-        if (sound_ == nullptr) return 0;
-        StopIfSignalled();
-        return sound_->PlayWaveImage(image);
+        return sound_ != nullptr ? sound_->PlayWaveImage(image) : 0;
     }
     zel::PresentationEnd EndPresentation() override {
         if (sound_ == nullptr) return zel::PresentationEnd::Silent;

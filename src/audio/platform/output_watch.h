@@ -33,6 +33,12 @@ class OutputWatch {
     // playing or stopping.
     virtual std::string Changed() = 0;
 
+    // Whether, as far as is known now, the output has left the calibrated state or another
+    // program has sounded since Listen(true): asked every few milliseconds while a presentation
+    // plays, so it never waits for the platform (it may be called from the platform's own
+    // callbacks) and may look at the mixer at most every 20 ms.
+    virtual bool Disturbed() = 0;
+
     // From Listen(true) to Listen(false), every other playback stream on the calibrated output is
     // watched, those there already and those that appear: their peak level, as the server reports
     // it. Listen(true) must not wait for the server; Listen(false) waits for the readings of the

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -26,6 +27,7 @@ struct PresentationReport {
 struct PresentationState {
     bool open = false;
     bool failed = false;
+    bool cut = false;  // asked to stop
     std::chrono::steady_clock::duration queued{};
     std::string problem;
     PresentationReport report;
@@ -73,6 +75,16 @@ class SoundPlayer {
     // How long until what is queued now will have been played: for a caller that queues a long
     // sound piece by piece and keeps only a little ahead.
     virtual Clock::duration Ahead() const = 0;
+
+    // What cuts a presentation short: asked at least every 10 ms while the player waits on the
+    // output, and whenever the output reports something, from the first Queue to the end of
+    // Finish. Once it answers true, the player fades the sound out over a few milliseconds,
+    // starting a few milliseconds after what the output has already taken (which cannot be
+    // recalled), drops the rest, and the presentation fails ("the sound was stopped"); Finish
+    // then returns once the fade has reached the output.
+    virtual void StopWhen(std::function<bool()> stop) = 0;
+    // The same, asked for by the caller now: the next Finish cuts the presentation short.
+    virtual void Cut() = 0;
 
     // Why the last presentation failed, in a few words for the user; empty when it did not.
     virtual std::string Problem() const = 0;

@@ -18,7 +18,17 @@ std::map<uint32_t, LineState> AlsaOutputWatch::Read() {
 
 int32_t AlsaOutputWatch::Arm() {
     armed_ = Read();
+    disturbed_ = false;
     return 0;
+}
+
+bool AlsaOutputWatch::Disturbed() {
+    // Opening the mixer costs a little: once every 20 ms at most, and once changed, changed.
+    if (!disturbed_ && Clock::now() - looked_ >= std::chrono::milliseconds(20)) {
+        looked_ = Clock::now();
+        disturbed_ = !Changed().empty();
+    }
+    return disturbed_;
 }
 
 std::string AlsaOutputWatch::Changed() {

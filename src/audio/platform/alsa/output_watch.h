@@ -8,6 +8,7 @@
 
 #include "audio/platform/mixer_service.h"
 #include "audio/platform/output_watch.h"
+#include "audio/platform/sound_player.h"
 
 namespace zel {
 
@@ -19,6 +20,7 @@ class AlsaOutputWatch final : public OutputWatch {
     // Elements that cannot be read are not watched.
     int32_t Arm() override;
     std::string Changed() override;
+    bool Disturbed() override;
     // A bare card shows no other programs' streams: with dmix they mix in unseen.
     void Listen(bool) override {}
     std::vector<std::string> Heard() override { return {}; }
@@ -30,6 +32,8 @@ class AlsaOutputWatch final : public OutputWatch {
 
     MixerService& mixer_;
     std::map<uint32_t, LineState> armed_;
+    Clock::time_point looked_{};  // when Disturbed last read the mixer
+    bool disturbed_ = false;
 };
 
 }  // namespace zel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <thread>
 
 #include "audio/platform/alsa/quiet.h"
@@ -83,6 +84,7 @@ int32_t AlsaSoundPlayer::Queue(const void* image, int32_t byteCount) {
         }
         if (converter_) converter_->Begin();
         written_ = 0;
+        history_.clear();
         p.report.firstFrameQueued = Clock::now();
     }
     p.queued += FramesTime(sound->Frames(), kProgramRate);
@@ -105,16 +107,19 @@ bool AlsaSoundPlayer::Write(const std::vector<int16_t>& samples, Clock::time_poi
         for (std::size_t i = 0; i < frames_.size(); ++i) frames_[i] = samples[i / setup_.channels];
         data = frames_.data();
     }
+    history_.insert(history_.end(), samples.begin(), samples.end());
     const auto frames = static_cast<snd_pcm_uframes_t>(samples.size());
     snd_pcm_t* pcm = pcm_.get();
     for (snd_pcm_uframes_t done = 0; done < frames;) {
+        if (Stopping()) return CutShort(deadline);
         if (Clock::now() > deadline) return Failed("stopped taking sound", -ETIMEDOUT);
         const snd_pcm_sframes_t result =
             snd_pcm_writei(pcm, data + done * setup_.channels, frames - done);
         if (result > 0) {
             done += static_cast<snd_pcm_uframes_t>(result);
+            written_ += static_cast<snd_pcm_uframes_t>(result);
         } else if (result == 0 || result == -EAGAIN) {
-            snd_pcm_wait(pcm, 100);
+            snd_pcm_wait(pcm, 10);
         } else if (result == -EPIPE) {
             // The device ran dry inside the presentation: a gap the listener would hear.
             return Failed("ran dry: the program was held up longer than its buffer", -EPIPE);
@@ -124,8 +129,37 @@ bool AlsaSoundPlayer::Write(const std::vector<int16_t>& samples, Clock::time_poi
             return Failed("cannot be written to", static_cast<int>(result));
         }
     }
-    written_ += frames;
     return true;
+}
+
+bool AlsaSoundPlayer::Stopping() {
+    return !cutting_ && (presentation_.cut || (stop_ && stop_()));
+}
+
+bool AlsaSoundPlayer::CutShort(Clock::time_point deadline) {
+    cutting_ = true;
+    snd_pcm_t* pcm = pcm_.get();
+    // The card's position moves a period at a time: it may be playing up to a period beyond it.
+    const auto keep = static_cast<snd_pcm_sframes_t>(setup_.period + setup_.rate / 200);
+    // Within this presentation's sound only.
+    const snd_pcm_sframes_t rewindable =
+        std::min(snd_pcm_rewindable(pcm), static_cast<snd_pcm_sframes_t>(written_));
+    const snd_pcm_sframes_t back =
+        rewindable > keep ? std::max<snd_pcm_sframes_t>(snd_pcm_rewind(pcm, rewindable - keep), 0)
+                          : 0;
+    written_ -= static_cast<snd_pcm_uframes_t>(back);
+    // 5 ms, a raised cosine, then a period of silence.
+    const std::size_t fade = setup_.rate / 200;
+    std::vector<int16_t> tail(fade + setup_.period, 0);
+    for (std::size_t i = 0; i < fade && written_ + i < history_.size(); ++i) {
+        const double gain = 0.5 * (1 + std::cos(M_PI * (static_cast<double>(i) + 0.5) / fade));
+        tail[i] = static_cast<int16_t>(std::lrint(history_[written_ + i] * gain));
+    }
+    history_.resize(written_);
+    if (Write(tail, deadline)) Drain(deadline);
+    cutting_ = false;
+    presentation_.Fail("the sound was stopped");
+    return false;
 }
 
 bool AlsaSoundPlayer::Drain(Clock::time_point deadline) {
@@ -140,6 +174,20 @@ bool AlsaSoundPlayer::Drain(Clock::time_point deadline) {
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
         if (const int error = snd_pcm_start(pcm); error < 0) return Failed("cannot start", error);
     }
+    // While more than two periods are left, the presentation can still be cut short; the drain
+    // plays the rest.
+    for (snd_pcm_sframes_t delay = 0; snd_pcm_delay(pcm, &delay) == 0 &&
+                                      delay > static_cast<snd_pcm_sframes_t>(2 * setup_.period);) {
+        if (Stopping()) return CutShort(deadline);
+        if (Clock::now() > deadline) {
+            snd_pcm_drop(pcm);
+            return Failed("stopped playing", -ETIMEDOUT);
+        }
+        const auto left =
+            FramesTime(static_cast<snd_pcm_uframes_t>(delay) - 2 * setup_.period, setup_.rate);
+        std::this_thread::sleep_for(std::clamp<Clock::duration>(left, std::chrono::milliseconds(1),
+                                                                std::chrono::milliseconds(10)));
+    }
     // Non-blocking, a drain answers -EAGAIN until it is done.
     int result = 0;
     while ((result = snd_pcm_drain(pcm)) == -EAGAIN) {
@@ -153,7 +201,7 @@ bool AlsaSoundPlayer::Drain(Clock::time_point deadline) {
                               ? FramesTime(static_cast<snd_pcm_uframes_t>(delay), setup_.rate)
                               : Clock::duration{};
         std::this_thread::sleep_for(std::clamp<Clock::duration>(left, std::chrono::milliseconds(1),
-                                                                std::chrono::milliseconds(20)));
+                                                                std::chrono::milliseconds(10)));
     }
     if (result == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN)
         return Failed("ran dry", -EPIPE);

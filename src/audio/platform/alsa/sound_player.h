@@ -27,6 +27,8 @@ class AlsaSoundPlayer final : public SoundPlayer {
     int32_t Queue(const void* image, int32_t byteCount) override;
     int32_t Finish() override;
     Clock::duration Ahead() const override;
+    void StopWhen(std::function<bool()> stop) override { stop_ = std::move(stop); }
+    void Cut() override { presentation_.cut = true; }
     std::string Problem() const override { return presentation_.problem; }
     PresentationReport LastPresentation() const override { return presentation_.report; }
 
@@ -36,6 +38,11 @@ class AlsaSoundPlayer final : public SoundPlayer {
     // Writes mono samples at the card's rate, to each of its channels.
     bool Write(const std::vector<int16_t>& samples, Clock::time_point deadline);
     bool Drain(Clock::time_point deadline);
+    // True when the presentation is to be cut short, unless it is being cut already.
+    bool Stopping();
+    // Takes back what the card has not yet played, but for a period and a few milliseconds, fades
+    // out from there and drains; the presentation has failed.
+    bool CutShort(Clock::time_point deadline);
     // Fails the presentation, closing the PCM for a fresh start; false.
     bool Failed(const std::string& what, int error);
     Clock::time_point Deadline() const;
@@ -51,6 +58,9 @@ class AlsaSoundPlayer final : public SoundPlayer {
     std::vector<int16_t> converted_;
     std::vector<int16_t> frames_;
     snd_pcm_uframes_t written_ = 0;  // frames of this presentation
+    std::vector<int16_t> history_;   // its sound at the card's rate, what a cut fades out
+    std::function<bool()> stop_;
+    bool cutting_ = false;
 };
 
 }  // namespace zel

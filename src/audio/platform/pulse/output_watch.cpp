@@ -125,6 +125,13 @@ std::string PulseOutputWatch::Changed() {
     return Compare();
 }
 
+bool PulseOutputWatch::Disturbed() {
+    if (!armed_) return false;
+    PulseContext::Lock lock(*subscribed_);
+    // A server gone is the player's to tell.
+    return subscribed_->Good() && (!Compare().empty() || !others_->Heard().empty());
+}
+
 void PulseOutputWatch::Listen(bool on) {
     if (!armed_) return;
     PulseContext::Lock lock(*subscribed_);

@@ -26,6 +26,7 @@ class PulseOutputWatch final : public OutputWatch {
     int32_t Arm() override;
     // Waits, briefly, only for answers to events already seen.
     std::string Changed() override;
+    bool Disturbed() override;
     void Listen(bool on) override;
     std::vector<std::string> Heard() override;
     std::vector<std::string> Sounding() override;

@@ -67,11 +67,15 @@ int32_t PulseSoundPlayer::Finish() {
     PresentationState& p = presentation_;
     if (!p.End() || p.report.firstFrameQueued == Clock::time_point{}) return 0;
     PulseStream* stream = connection_->Stream();
-    const int32_t result =
-        stream->EndPresentation(p.report.firstFrameQueued + p.queued + latency_ + kGrace);
+    bool cut = false;
+    const int32_t result = stream->EndPresentation(
+        p.report.firstFrameQueued + p.queued + latency_ + kGrace,
+        [&] { return p.cut || (stop_ && stop_()); }, cut);
     p.report.underruns = stream->Underflows();
     if (result != 0) {
         p.Fail(Explain(result));
+    } else if (cut) {
+        p.Fail("the sound was stopped");
     } else if (p.report.underruns > 0) {
         p.Fail("the sound output ran dry for a moment, which left a gap in the sound");
     }

@@ -20,12 +20,15 @@ class PulseSoundPlayer final : public SoundPlayer {
     int32_t Queue(const void* image, int32_t byteCount) override;
     int32_t Finish() override;
     Clock::duration Ahead() const override;
+    void StopWhen(std::function<bool()> stop) override { stop_ = std::move(stop); }
+    void Cut() override { presentation_.cut = true; }
     std::string Problem() const override { return presentation_.problem; }
     PresentationReport LastPresentation() const override { return presentation_.report; }
 
   private:
     std::shared_ptr<PulseConnection> connection_;
     PresentationState presentation_;
+    std::function<bool()> stop_;
     // The output's latency when the presentation began: every wait of the presentation ends by
     // its sound, this latency and a grace.
     Clock::duration latency_{};

@@ -1,6 +1,7 @@
 #include "audio/platform/pulse/stream.h"
 
 #include <array>
+#include <cmath>
 
 namespace zel {
 
@@ -14,6 +15,12 @@ constexpr pa_usec_t kTargetLatency = 200 * PA_USEC_PER_MSEC;
 // What the stream may hold beyond that: a whole presentation is queued at once, so that no
 // delay of this program between images can open a gap.
 constexpr pa_usec_t kQueueLimit = 12 * PA_USEC_PER_SEC;
+
+// A cut starts this long after what the server has taken (a request takes well under a
+// millisecond to arrive) and fades out over 5 ms, a raised cosine.
+constexpr pa_usec_t kCutMargin = 5 * PA_USEC_PER_MSEC;
+constexpr std::size_t kFade = 110;
+constexpr std::size_t kAfterFade = 1102;  // 50 ms of silence
 
 Clock::duration FromUsec(pa_usec_t usec) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(usec));
@@ -131,7 +138,10 @@ int32_t PulseStream::Write(const int16_t* samples, std::size_t count, Clock::tim
         presenting_ = true;
         watching_ = true;
         underflows_ = 0;
+        sound_.clear();
+        soundStart_ = written_;
     }
+    sound_.insert(sound_.end(), samples, samples + count);
     const auto* bytes = reinterpret_cast<const uint8_t*>(samples);
     std::size_t left = count * sizeof(int16_t);
     while (left > 0) {
@@ -169,10 +179,51 @@ bool PulseStream::Played(uint64_t& bytes) const {
     return true;
 }
 
-int32_t PulseStream::EndPresentation(Clock::time_point deadline) {
+int32_t PulseStream::ReadIndex(Clock::time_point deadline, uint64_t& bytes) {
+    const int32_t result = context_.Ask(
+        [&](int* ack) {
+            return pa_stream_update_timing_info(stream_, PulseContext::StreamAck, ack);
+        },
+        deadline);
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (result != 0 || timing == nullptr) return result != 0 ? result : -PA_ERR_NODATA;
+    bytes = static_cast<uint64_t>(std::max<int64_t>(timing->read_index, 0));
+    return 0;
+}
+
+int32_t PulseStream::Cut(Clock::time_point deadline, uint64_t& faded) {
+    const auto asked = Clock::now();
+    uint64_t from = 0, played = 0;
+    if (const int32_t result = ReadIndex(deadline, from); result != 0) return result;
+    // PipeWire's interpolated position can run ahead of what it reports having taken.
+    if (Played(played)) from = std::max(from, played);
+    const auto late = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked);
+    from += pa_usec_to_bytes(kCutMargin + static_cast<pa_usec_t>(late.count()), &kSpec);
+    from -= from % sizeof(int16_t);
+    from = std::max(from, soundStart_);
+    const uint64_t first = (from - soundStart_) / sizeof(int16_t);
+    faded = from + kFade * sizeof(int16_t);
+    if (first >= sound_.size()) return 0;  // it has all been taken
+    std::vector<int16_t> tail(kFade + kAfterFade, 0);
+    for (std::size_t i = 0; i < kFade && first + i < sound_.size(); ++i) {
+        const double gain = 0.5 * (1 + std::cos(M_PI * (static_cast<double>(i) + 0.5) / kFade));
+        tail[i] = static_cast<int16_t>(std::lrint(sound_[first + i] * gain));
+    }
+    const std::size_t bytes = tail.size() * sizeof(int16_t);
+    if (pa_stream_write(stream_, tail.data(), bytes, nullptr, static_cast<int64_t>(from),
+                        PA_SEEK_ABSOLUTE) < 0) {
+        return context_.Failure();
+    }
+    written_ = from + bytes;
+    return 0;
+}
+
+int32_t PulseStream::EndPresentation(Clock::time_point deadline, const std::function<bool()>& stop,
+                                     bool& cut) {
     PulseContext::Lock lock(context_);
     presenting_ = false;
-    const uint64_t end = written_;
+    cut = false;
+    uint64_t end = written_;
     // Silence follows at once, so that the stream never runs dry after the last frame.
     FeedSilence();
     int32_t result = 0;
@@ -181,8 +232,17 @@ int32_t PulseStream::EndPresentation(Clock::time_point deadline) {
             result = context_.Failure();
             break;
         }
+        if (!cut && stop && stop()) {
+            cut = true;
+            if ((result = Cut(deadline, end)) != 0) break;
+            FeedSilence();
+        }
         uint64_t played = 0;
-        if (Played(played) && played >= end) {
+        if (cut) {
+            // Done once the server has taken the fade: what it holds plays out on its own.
+            if ((result = ReadIndex(deadline, played)) != 0) break;
+            confirmed = played >= end;
+        } else if (Played(played) && played >= end) {
             // The interpolated position said so; the server's own word settles it.
             result = context_.Ask(
                 [&](int* ack) {
@@ -191,20 +251,23 @@ int32_t PulseStream::EndPresentation(Clock::time_point deadline) {
                 deadline);
             if (result != 0) break;
             confirmed = Played(played) && played >= end;
-            if (confirmed) break;
         }
+        if (confirmed) break;
         if (Clock::now() >= deadline) {
             result = -PA_ERR_TIMEOUT;
             break;
         }
-        // Until the end is due, or a few milliseconds when it is.
-        const auto left =
-            played < end ? FromUsec(pa_bytes_to_usec(end - played, &kSpec)) : Clock::duration{};
+        // Until the end is due, or a few milliseconds at a time, for `stop`; woken by the
+        // server's events, which may answer it.
+        const auto left = played < end && !cut ? FromUsec(pa_bytes_to_usec(end - played, &kSpec))
+                                               : Clock::duration{};
         const auto nap = std::clamp<Clock::duration>(left, std::chrono::milliseconds(2),
-                                                     std::chrono::milliseconds(100));
-        context_.WaitFor([] { return false; }, std::min(Clock::now() + nap, deadline));
+                                                     std::chrono::milliseconds(10));
+        context_.WaitFor([&] { return !cut && stop && stop(); },
+                         std::min(Clock::now() + nap, deadline));
     }
     watching_ = false;
+    sound_.clear();
     return result;
 }
 

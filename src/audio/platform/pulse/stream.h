@@ -8,8 +8,10 @@
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/platform/pulse/context.h"
 
@@ -39,8 +41,12 @@ class PulseStream {
     // `deadline`).
     int32_t Write(const int16_t* samples, std::size_t count, Clock::time_point deadline);
     // Waits until the presentation's last frame has been played at the output, the output's
-    // latency included, however long (at the latest at `deadline`); silence follows it.
-    int32_t EndPresentation(Clock::time_point deadline);
+    // latency included, however long (at the latest at `deadline`); silence follows it. Once
+    // `stop` answers true (it is asked at least every 10 ms, with the lock held), what the server
+    // has not yet taken of the presentation is overwritten with a short fade-out and silence, and
+    // the wait ends when the server has taken the fade; `cut` then says so.
+    int32_t EndPresentation(Clock::time_point deadline, const std::function<bool()>& stop,
+                            bool& cut);
     // Times the stream ran dry during the last presentation.
     int32_t Underflows() const;
 
@@ -49,6 +55,11 @@ class PulseStream {
     void FeedSilence();
     // The playing position at the output, in bytes of the stream; false without timing yet.
     bool Played(uint64_t& bytes) const;
+    // Asks the server where it reads now.
+    int32_t ReadIndex(Clock::time_point deadline, uint64_t& bytes);
+    // Overwrites the presentation from a few milliseconds after what the server has taken with a
+    // fade-out and silence; `faded` is where the fade ends.
+    int32_t Cut(Clock::time_point deadline, uint64_t& faded);
 
     PulseContext& context_;
     pa_stream* stream_ = nullptr;
@@ -61,6 +72,9 @@ class PulseStream {
     std::size_t queued_ = 0;
     bool presenting_ = false;
     bool watching_ = false;
+    // The presentation's sound, and where it starts in the stream: what a cut fades out.
+    std::vector<int16_t> sound_;
+    uint64_t soundStart_ = 0;
     int32_t underflows_ = 0;
 };
 
