@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -35,25 +34,12 @@ constexpr const char* kImageTooLarge = "Attempt to play more than 64k waveform f
 
 constexpr const char* kNotCounted =
     " The trial was not counted; the run has ended with the counts so far.";
+constexpr const char* kNotPlayed =
+    " The next trial was not played; the run has ended with the counts so far.";
 
 constexpr uint32_t kMixerId = 0;
 constexpr uint32_t kWaveOutDevice = 0;
 constexpr int32_t kMaxImageBytes = 65535;
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int HexDigit(char c) {
-    if (IsDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // The write-back's order, and the line's name in its messages.
 constexpr std::array<std::pair<uint32_t, const char*>, 8> kWriteBackOrder{{
@@ -73,72 +59,7 @@ std::string Muting(const std::vector<bool>& switches) {
     return on == 0 ? "muted" : "partly muted";
 }
 
-// The text as it can be shown on one line: control and non-ASCII bytes as \xNN.
-std::string Printable(const std::string& text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string shown;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
-            shown += c;
-        } else {
-            shown += "\\x";
-            shown += kHex[byte >> 4];
-            shown += kHex[byte & 0xF];
-        }
-    }
-    return shown;
-}
-
 }  // namespace
-
-int32_t ConvertLevelText(const std::string& text, const std::string& origin) {
-    constexpr Where kWhere = "ReadCalibration";
-    const auto fail = [&](ErrorKind kind, const char* why) {
-        throw RuntimeError(kind, kWhere, origin + ": \"" + Printable(text) + "\" " + why);
-    };
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
-    if (first == last) fail(ErrorKind::TypeMismatch, "is not a whole number");
-
-    if (last - first >= 2 && text[first] == '&' &&
-        (text[first + 1] == 'H' || text[first + 1] == 'h')) {
-        std::size_t i = first + 2;
-        if (i == last) fail(ErrorKind::TypeMismatch, "is not a whole number");
-        uint64_t value = 0;
-        bool tooLarge = false;
-        for (; i < last; ++i) {
-            const int digit = HexDigit(text[i]);
-            if (digit < 0) fail(ErrorKind::TypeMismatch, "is not a whole number");
-            value = value * 16 + static_cast<uint64_t>(digit);
-            if (value > UINT32_MAX) tooLarge = true;
-            if (tooLarge) value = UINT32_MAX + uint64_t{1};  // keeps the loop from wrapping
-        }
-        if (tooLarge) fail(ErrorKind::Overflow, "is beyond 32 bits");
-        return std::bit_cast<int32_t>(static_cast<uint32_t>(value));
-    }
-
-    std::size_t i = first;
-    const bool negative = text[i] == '-';
-    if (text[i] == '-' || text[i] == '+') ++i;
-    if (i == last) fail(ErrorKind::TypeMismatch, "is not a whole number");
-    int64_t magnitude = 0;
-    bool tooLarge = false;
-    for (; i < last; ++i) {
-        if (!IsDigit(text[i])) fail(ErrorKind::TypeMismatch, "is not a whole number");
-        if (!tooLarge) {
-            magnitude = magnitude * 10 + (text[i] - '0');
-            if (magnitude > int64_t{INT32_MAX} + 1) tooLarge = true;
-        }
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (tooLarge || value > INT32_MAX || value < INT32_MIN) {
-        fail(ErrorKind::Overflow, "is outside the signed 32-bit range");
-    }
-    return static_cast<int32_t>(value);
-}
 
 void LogToStderr(const std::string& line) {
     std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, line.c_str());
@@ -167,31 +88,6 @@ void ModZeltest::InitialiseAudio() {
     CheckSoundCard();
 }
 
-void ModZeltest::ReadCalibration() {
-    const auto read = [&](const char* key, const char* defaultText) {
-        const std::string text = apiz_.ReadIniString("Calibration", key, defaultText);
-        // Told once the output has been named.
-        if (!apiz_.LastProblem().empty() && settingsProblem_.empty()) {
-            settingsProblem_ = "Cannot read the settings file " + apiz_.SettingsPath().string() +
-                               " (" + apiz_.LastProblem() +
-                               "). The built-in calibration levels are used.";
-        }
-        return text;
-    };
-    const auto level = [&](const char* key, const char* defaultText) {
-        return ConvertLevelText(read(key, defaultText),
-                                apiz_.SettingsPath().string() + ", key " + key);
-    };
-    // The wave value first.
-    waveVolumeSetting_ = level("Wave_volume", "&H8000");
-    masterVolumeSetting_ = level("Master_volume", "&H1000");
-    // The output they were measured on, where the file names it (an empty value names none).
-    if (!outputGiven_) {
-        output_ = read("Output", "");
-        outputPort_ = read("Output_port", "");
-    }
-}
-
 void ModZeltest::UseOutput(const std::string& name, const std::string& port) {
     outputGiven_ = true;
     output_ = name;
@@ -199,22 +95,56 @@ void ModZeltest::UseOutput(const std::string& name, const std::string& port) {
 }
 
 void ModZeltest::CheckSoundCard() {
-    WaveOutCaps caps;
-    std::string elsewhere;
+    LookForOutput(true);
+}
+
+std::string ModZeltest::NotThere(const OutputMismatch& mismatch) const {
+    const std::string ports = mismatch.ports.empty()
+                                  ? std::string("it has no ports")
+                                  : "its ports are " + ListedNames(mismatch.ports);
+    if (outputGiven_) {
+        if (mismatch.missing)
+            return "No output named " + output_ + "; zel-stimuli --list-outputs lists them.";
+        if (!mismatch.hasPort)
+            return mismatch.what + " has no port " + mismatch.port + "; " + ports + ".";
+        return mismatch.what + " plays through " + mismatch.activePort + " now, not " +
+               mismatch.port + ". Switch it (plug in the headphones), or name the port in use.";
+    }
+    if (mismatch.missing) {
+        return "Zel_test.ini was measured on " + mismatch.what +
+               ", which is not there now. Connect it, or calibrate again.";
+    }
+    if (!mismatch.hasPort) {
+        return "Zel_test.ini was measured on " + mismatch.what + ", port " + mismatch.port +
+               ", which it does not have (" + ports + "). Calibrate again.";
+    }
+    return "Zel_test.ini was measured on " + mismatch.what + " (" + mismatch.port +
+           "), but its output is now " +
+           (mismatch.activePort.empty() ? std::string("another") : mismatch.activePort) +
+           ". Switch it back (plug in the headphones it was measured on), or calibrate again.";
+}
+
+void ModZeltest::LookForOutput(bool startUp) {
+    OutputMismatch mismatch;
     const bool chosen =
-        output_.empty() || platform_.device.Choose(output_, outputPort_, elsewhere) == 0;
+        output_.empty() || platform_.device.Choose(output_, outputPort_, mismatch) == 0;
+    // Still not there: the trials stay silent, as they have been.
+    if (!startUp && !chosen) return;
+    outputMissing_ = !chosen;
+    WaveOutCaps caps;
     const int32_t queried = chosen ? platform_.device.GetDevCaps(kWaveOutDevice, caps) : -1;
     if (log_) {
         log_("playing through " +
              (chosen ? platform_.device.Describe()
-                     : "nothing (Zel_test.ini names " + output_ +
+                     : "nothing (" + std::string(outputGiven_ ? "--output" : "Zel_test.ini") +
+                           " names " + output_ +
                            (outputPort_.empty() ? "" : ", port " + outputPort_) + ")"));
     }
-    if (!settingsProblem_.empty()) ShowNotice(settingsProblem_);
+    if (startUp && !settingsProblem_.empty()) ShowNotice(settingsProblem_);
     if (queried != 0) {
         // An output other than the one measured on is treated as no output: nothing is touched.
         soundAvailable_ = kFalse;
-        ShowNotice(chosen ? kNoSoundCard : elsewhere);
+        ShowNotice(chosen ? kNoSoundCard : NotThere(mismatch));
         return;
     }
     if ((caps.dwFormats & kWaveFormat2M16) != 0) {
@@ -325,6 +255,8 @@ std::vector<std::string> ModZeltest::RestoreMixerLevels() {
 
 int32_t ModZeltest::PlayWaveImage(const WaveImage& image) {
     constexpr Where kWhere = "PlayWaveImage";
+    // The output named was missing: it is looked for again at the start of each presentation.
+    if (soundAvailable_ == kFalse && outputMissing_ && !presenting_) LookForOutput(false);
     if (soundAvailable_ == kFalse) return 0;
     const int32_t ByteCount = CheckedMul32(2, image.Upper(), kWhere);
     if (ByteCount > kMaxImageBytes) FatalStop(kImageTooLarge);
@@ -361,9 +293,10 @@ void ModZeltest::BeginPresentation() {
         // output that went away is opened again. The output the settings name stays the only
         // one: on another (or another port of it) nothing plays.
         recalibrate_ = false;
-        std::string elsewhere;
-        if (!output_.empty() && platform_.device.Choose(output_, outputPort_, elsewhere) != 0) {
-            change_ = elsewhere;
+        OutputMismatch mismatch;
+        if (!output_.empty() && platform_.device.Choose(output_, outputPort_, mismatch) != 0) {
+            change_ = NotThere(mismatch);
+            beforeSound_ = true;
             return;
         }
         WaveOutCaps caps;
@@ -373,6 +306,7 @@ void ModZeltest::BeginPresentation() {
         }
     }
     change_ = armed_ ? platform_.watch.Changed() : unwatched_;
+    beforeSound_ = !change_.empty();
     // Anything else that sounds on the output from now until the last frame reaches the ear too.
     ListenToOthers(change_.empty());
 }
@@ -421,7 +355,8 @@ PresentationEnd ModZeltest::EndPresentation() {
     if (change_.empty() && armed_) change_ = platform_.watch.Changed();
     if (!change_.empty()) {
         recalibrate_ = true;
-        ShowNotice(change_ + kNotCounted);
+        ShowNotice(change_ + (beforeSound_ ? kNotPlayed : kNotCounted) +
+                   (startGoesOn_ ? " Start goes on and sets the levels again." : ""));
         return PresentationEnd::Failed;
     }
     if (const std::vector<std::string> heard =
@@ -429,7 +364,7 @@ PresentationEnd ModZeltest::EndPresentation() {
         !heard.empty()) {
         ShowNotice(std::string(heard.size() == 1 ? "Another program, " : "Other programs, ") +
                    ListedNames(heard) + ", played sound on the sound output during the trial." +
-                   kNotCounted);
+                   kNotCounted + (startGoesOn_ ? " Start goes on." : ""));
         return PresentationEnd::Failed;
     }
     if (played == 0) {

@@ -81,12 +81,19 @@ class ModZeltest final : public AudioOperations {
     // end the program); asked every few milliseconds while a presentation plays.
     void StopOn(std::function<bool()> stop) { stopOn_ = std::move(stop); }
 
+    // The notice that a change or another program's sound ended a run says that Start goes on
+    // (in the window, where it does).
+    void StartGoesOn() { startGoesOn_ = true; }
+
     // The output to play on instead of the one the settings file names (empty: the default).
     void UseOutput(const std::string& name, const std::string& port);
     const std::string& Output() const { return output_; }
 
     // The start-up steps, in the order InitialiseAudio runs them.
     void ReadCalibration();
+    // Says on the log what in the settings file is not read: other sections and keys (naming a
+    // likely misspelling), and a key given again (the first counts).
+    void CheckSettingsFile();
     void CheckSoundCard();
     int16_t MixerAvailable();
     void SaveAndMuteMixerLevels();
@@ -115,6 +122,11 @@ class ModZeltest final : public AudioOperations {
     // Reads the line and keeps its state as found on the output it is on now, unless that output's
     // state was kept before; null when it cannot be read.
     SavedLevel* SaveLevel(uint32_t componentType);
+    // Chooses and examines the output named; at start-up says which it is and what is wrong,
+    // later (it was missing) does so only once it is there.
+    void LookForOutput(bool startUp);
+    // Why the output named cannot be played on, for the user.
+    std::string NotThere(const OutputMismatch& mismatch) const;
     // The mixer steps of the start-up check, and the watch armed on their outcome.
     void Calibrate();
     // Arms the watch on the state now; where it cannot be, every presentation fails.
@@ -135,7 +147,8 @@ class ModZeltest final : public AudioOperations {
     // The output the levels were measured on (and its port), where one is named.
     std::string output_;
     std::string outputPort_;
-    bool outputGiven_ = false;
+    bool outputGiven_ = false;  // by UseOutput, not the settings file
+    bool outputMissing_ = false;
     std::string settingsProblem_;
 
     // Every line's states as found, by component type, one for each output it was set on.
@@ -149,7 +162,9 @@ class ModZeltest final : public AudioOperations {
     bool listening_ = false;    // to other programs' sound during this presentation
     bool recalibrate_ = false;  // the output left it: calibrate again before the next presentation
     bool presenting_ = false;
-    std::string change_;  // how the output left it during this presentation
+    std::string change_;        // how the output left it during this presentation
+    bool beforeSound_ = false;  // seen before anything of it was played
+    bool startGoesOn_ = false;
     std::function<bool()> stopOn_;
     bool interrupted_ = false;  // by StopOn
 };

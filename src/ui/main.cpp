@@ -1,7 +1,9 @@
 // zel-test: the listening test's window. This is where the program's parts are put together.
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 
 #include "audio/apiz.h"
@@ -14,26 +16,54 @@
 
 namespace {
 
-// The folder given with --settings-dir (to try a calibration without touching the system's
-// settings file), the system configuration directory without it, or nothing when the option
-// lacks its folder.
-std::optional<std::filesystem::path> SettingsDirectory(const QStringList& arguments) {
-    const QString option = QStringLiteral("--settings-dir");
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i].startsWith(option + '=')) {
-            return arguments[i].mid(option.size() + 1).toStdString();
-        }
-        if (arguments[i] != option) continue;
-        if (i + 1 == arguments.size()) return std::nullopt;
-        return arguments[i + 1].toStdString();
+constexpr const char* kUsage = "usage: zel-test [--settings-dir DIR] [--help] [--version]";
+
+struct Options {
+    // The folder of the settings file: the system configuration directory unless another is
+    // given, to try a calibration without touching the system's settings file.
+    std::filesystem::path settingsDirectory = zel::DefaultSettingsDirectory();
+};
+
+// The options, or the status to end with at once (help, version, a bad option): all before the
+// settings file is read or the mixer touched.
+std::optional<Options> Parse(int argc, char** argv, int& status) {
+    CLI::App app{
+        "The Zel Test listening test: whether a listener can hear a small change of pitch in a "
+        "pure tone. See zel-test(1).",
+        "zel-test"};
+    Options options;
+    std::string directory = options.settingsDirectory.string();
+    app.add_option("--settings-dir", directory, "Where Zel_test.ini is looked for")
+        ->option_text("DIR")
+        ->check(CLI::ExistingDirectory)
+        ->capture_default_str();
+    app.set_version_flag("--version", std::string("zel-test ") + ZEL_VERSION);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        status = 0;
+        return std::nullopt;
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << '\n';
+        status = 0;
+        return std::nullopt;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "zel-test: " << error.what() << "; " << kUsage << '\n';
+        status = 2;
+        return std::nullopt;
     }
-    return zel::DefaultSettingsDirectory();
+    options.settingsDirectory = directory;
+    return options;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (!zel::ui::DisplayAvailable(argc, argv)) {
+    int status = 0;
+    const std::optional<Options> options = Parse(argc, argv, status);
+    if (!options) return status;
+    if (!zel::ui::DisplayAvailable()) {
         std::fputs(
             "zel-test: no display found; start it from a desktop session, or set "
             "QT_QPA_PLATFORM=offscreen to try it headless\n",
@@ -41,13 +71,6 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     zel::ui::ZelApplication app(argc, argv);
-    const auto settingsDirectory = SettingsDirectory(app.arguments());
-    if (!settingsDirectory) {
-        std::fputs(
-            "zel-test: --settings-dir needs a folder; usage: zel-test [--settings-dir DIR]\n",
-            stderr);
-        return 2;
-    }
 
     // Signals are caught before the mixer is touched, so that no way out skips the write-back.
     zel::ExitSignals exitSignals;
@@ -56,9 +79,10 @@ int main(int argc, char* argv[]) {
     zel::InihProfileReader profile;
     zel::ModZeltest audio(zel::AudioPlatform{*backend.player, *backend.device, *backend.mixer,
                                              profile, notices, *backend.watch},
-                          *settingsDirectory);
+                          options->settingsDirectory);
     // A signal during a presentation cuts its sound short at once; the window then ends.
     audio.StopOn([&exitSignals] { return exitSignals.Pending(); });
+    audio.StartGoesOn();
 
     return zel::ui::RunProgram(app, audio, exitSignals.Fd());
 }

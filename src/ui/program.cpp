@@ -37,7 +37,7 @@ void WriteBackAtExit() {
 
 ZelApplication::ZelApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Zel_test"));
-    setApplicationVersion(QStringLiteral("1.0.0"));
+    setApplicationVersion(QStringLiteral(ZEL_VERSION));
     setDesktopFileName(QStringLiteral("org.zeltest.ZelTest"));
     setWindowIcon(ProgramIcon());
     // The classic style draws a frame's caption on its border, where the fixed layout expects
@@ -82,15 +82,10 @@ void WindowShell::ShowAboutBox() {
     box.exec();
 }
 
-bool DisplayAvailable(int argc, char** argv) {
+bool DisplayAvailable() {
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(name);
         if (value && *value) return true;
-    }
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
-            return true;
-        }
     }
     return false;
 }

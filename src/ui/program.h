@@ -50,7 +50,7 @@ class WindowShell final : public ProgramShell {
 
 // False when Qt would find no display to open (and abort): no X or Wayland display in the
 // environment and no platform chosen.
-bool DisplayAvailable(int argc, char** argv);
+bool DisplayAvailable();
 
 // Loads the main window (the start-up audio work included), shows it and runs it until the
 // program ends; returns the exit status, 1 when the write-back could not put everything back. A

@@ -82,16 +82,16 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         const char* waitFor;   // on stderr before the signal (or by the end); null: calibrated
         int signal;  // 0: none; kDisplayLost: X server ends; kCardGone: mixer fails, then SIGTERM
         int status;
+        const char* option = nullptr;  // one more argument
     };
     constexpr int kDisplayLost = -1, kCardGone = -2;
     const Case cases[] = {
         {"2", "", nullptr, 0, 0},
-        {"2", "[Calibration]\nMaster_volume=65536\n", "zel-stimuli: Unable to set volume.", 0, 0},
-        // A card the file names that is not there: nothing is touched.
+        // A card the file names that is not there: nothing is touched, nothing played.
         {"2", "[Calibration]\nOutput=Headset\n",
          "zel-stimuli: Zel_test.ini was measured on the sound card Headset, which is not there "
          "now.",
-         0, 0},
+         0, 1},
         {"32767", "", nullptr, SIGINT, 128 + SIGINT},
         {"32767", "", nullptr, SIGTERM, 128 + SIGTERM},
         {"32767", "", nullptr, SIGHUP, 128 + SIGHUP},
@@ -102,6 +102,10 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
          SIGTERM, 1},
         {nullptr, "", nullptr, kDisplayLost, 1},  // as at logout: Qt ends the process
         {nullptr, "", nullptr, kCardGone, 1},     // what cannot be put back is said
+        // Options are checked before anything is touched.
+        {nullptr, "", "zel-test: The following argument was not expected: --bogus; usage: zel-test",
+         0, 2, "--bogus"},
+        {nullptr, "", nullptr, 0, 0, "--help"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -112,6 +116,7 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         if (c.settings) std::ofstream((dir + "/Zel_test.ini").toStdString()) << c.settings;
         QStringList argv{c.trials ? ZEL_STIMULI : ZEL_TEST, "--settings-dir", dir};
         if (c.trials) argv += QStringList{"--play", "--trials", c.trials};
+        if (c.option) argv << c.option;
         std::unique_ptr<testing::Child> display;
         if (c.signal == kDisplayLost) {
             display = testing::Start({"Xvfb", "-displayfd", "1", "-nolisten", "tcp"});

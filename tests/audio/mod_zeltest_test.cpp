@@ -135,12 +135,14 @@ TEST(ModZeltest, StartUpSetsTheMixerFoundAndWritesBackOnlyWhatItRead) {
     }
 }
 
+// What is not read, or read twice, is said on stderr with its line; the first value counts.
 TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
     struct Row {
         const char* what;
         std::optional<std::string> file;
         int32_t wave, master;
         const char* output = "";
+        Log told = {};  // after "stderr FILE: "
     };
     const Row rows[] = {
         {"no file: the defaults", std::nullopt, 32768, 4096},
@@ -148,16 +150,42 @@ TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
         {"names", "[Calibration]\nOutput = \t USB  sink\t \nOutput_port=x\n", 32768, 4096,
          "USB  sink"},
         {"names in any case, in their section",
-         "[Other]\nWave_volume=1\n[calibration]\nWAVE_VOLUME = 20000\n", 20000, 4096},
+         "[Other]\nWave_volume=1\n[calibration]\nWAVE_VOLUME = 20000\n",
+         20000,
+         4096,
+         "",
+         {"the section [Other] (line 2) is not one the program reads"}},
         {"the first match wins, after a byte-order mark",
-         "\xEF\xBB\xBF[Calibration]\nMaster_volume=&HFFFF\nMaster_volume=2\n", 32768, 65535},
+         "\xEF\xBB\xBF[Calibration]\nMaster_volume=&HFFFF\n[CALIBRATION]\nmaster_volume=2\n",
+         32768,
+         65535,
+         "",
+         {"master_volume is given twice: &HFFFF (line 2) is used, 2 (line 4) is "
+          "ignored"}},
         {"indented sections and keys are not continuations",
-         "[Other]\nx=1\n  [Calibration]\nWave_volume=&h3\n\tMaster_volume=&H2000\n", 3, 8192},
+         "[Other]\nx=1\n  [Calibration]\nWave_volume=&h3\n\tMaster_volume=&H2000\n",
+         3,
+         8192,
+         "",
+         {"the section [Other] (line 2) is not one the program reads"}},
         {"a value is cut at 127 characters",
          "[Calibration]\nWave_volume=" + std::string(126, '0') + "7junk\n", 7, 4096},
         // The reader's line limit falls right before "Master_volume".
         {"a long line's tail is not a line",
-         "[Calibration]\nOther=" + std::string(193, 'x') + "Master_volume=7\n", 32768, 4096},
+         "[Calibration]\nOutput_por=" + std::string(188, 'x') + "Master_volume=7\n",
+         32768,
+         4096,
+         "",
+         {"the key Output_por (line 2) is not one the program reads; did you mean "
+          "Output_port?"}},
+        {"misspelt",
+         "[Calibraton]\nWave_volume=1\nMaster_volume=2\n[Calibration]\nVolume=3\n",
+         32768,
+         4096,
+         "",
+         {"the section [Calibraton] (line 2) is not one the program reads; did you mean "
+          "[Calibration]?",
+          "the key Volume (line 5) is not one the program reads"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -166,7 +194,11 @@ TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
         EXPECT_EQ(rig.audio.WaveVolumeSetting(), row.wave);
         EXPECT_EQ(rig.audio.MasterVolumeSetting(), row.master);
         EXPECT_EQ(rig.audio.Output(), row.output);
-        EXPECT_TRUE(*row.output || rig.log.at(0) == "set 4100 0") << "a notice";
+        Log told;
+        for (const std::string& line : row.told)
+            told.push_back("stderr " + rig.SettingsPath() + ": " + line);
+        EXPECT_EQ(Log(rig.log.begin(), rig.log.begin() + std::ssize(told)), told);
+        EXPECT_TRUE(*row.output || rig.log.at(told.size()) == "set 4100 0") << "a notice";
     }
     // One that cannot be read is told once, before the card, and the defaults are used.
     Rig rig;
@@ -178,10 +210,13 @@ TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
 }
 
 TEST(ModZeltest, BadSettingStopsBeforeTheCardIsExaminedNamingFileKeyAndText) {
+    // A number off the settings' scale is as bad as none: no line could be set as it says.
     const std::pair<std::string, ErrorKind> rows[] = {
         {"", ErrorKind::TypeMismatch},        {"twenty", ErrorKind::TypeMismatch},
         {"1.5", ErrorKind::TypeMismatch},     {"2147483648", ErrorKind::Overflow},
         {"-2147483649", ErrorKind::Overflow}, {"&H100000000", ErrorKind::Overflow},
+        {"65536", ErrorKind::Overflow},       {"-5", ErrorKind::Overflow},
+        {"&HFFFFFFFF", ErrorKind::Overflow},
     };
     for (const auto& [value, kind] : rows) {
         SCOPED_TRACE(value);
@@ -194,6 +229,10 @@ TEST(ModZeltest, BadSettingStopsBeforeTheCardIsExaminedNamingFileKeyAndText) {
             EXPECT_EQ(error.Kind(), kind);
             const std::string named = rig.SettingsPath() + ", key Wave_volume: \"" + value + "\"";
             EXPECT_NE(std::string(error.what()).find(named), std::string::npos) << error.what();
+            EXPECT_EQ(std::string(error.what())
+                          .ends_with("outside the levels 0 to 65535 (&H0 to "
+                                     "&HFFFF)"),
+                      value == "65536" || value == "-5" || value == "&HFFFFFFFF");
         }
         EXPECT_TRUE(rig.log.empty());
     }
@@ -229,14 +268,18 @@ TEST(ModZeltest, PlaysAnExactCopyAndTellsOrStopsOnWhatItCannotPlay) {
 // end each port gets back its own level.
 TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     const std::string kChange = "The sound output changed from Speakers to Headphones.";
-    const Log kTold{"notice [] " + kChange +
-                    " The trial was not counted; the run has ended with the counts so far."};
+    const std::string kEnded = "; the run has ended with the counts so far. Start goes on";
+    const Log kNotPlayed{"notice [] " + kChange + " The next trial was not played" + kEnded +
+                         " and sets the levels again."};
+    const Log kTold{"notice [] " + kChange + " The trial was not counted" + kEnded +
+                    " and sets the levels again."};
     const auto present = [](Rig& rig) {
         for (int image = 0; image < 3; ++image) rig.audio.PlayWaveImage(MakeWaveImage());
         return rig.audio.EndPresentation();
     };
     Rig rig("[Calibration]\nWave_volume=20000\n");
     rig.mixer.port = "speakers";
+    rig.audio.StartGoesOn();
     rig.audio.InitialiseAudio();
     EXPECT_EQ(rig.watch.arms, 1);
     EXPECT_EQ(present(rig), PresentationEnd::Played);
@@ -249,7 +292,7 @@ TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     rig.log.clear();
     EXPECT_EQ(present(rig), PresentationEnd::Failed);
     EXPECT_EQ(rig.player.played.size(), 3u) << "nothing queued";
-    EXPECT_EQ(rig.log, kTold);
+    EXPECT_EQ(rig.log, kNotPlayed);
 
     rig.log.clear();
     EXPECT_EQ(present(rig), PresentationEnd::Played);
@@ -275,8 +318,8 @@ TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     EXPECT_FALSE(rig.watch.listening);
     EXPECT_EQ(rig.log, kMuted + kCalibrated +
                            Log{"notice [] Other programs, Chime and pactl, played sound on the "
-                               "sound output during the trial. The trial was not counted; the run "
-                               "has ended with the counts so far."});
+                               "sound output during the trial. The trial was not counted" +
+                               kEnded + "."});
 
     rig.log.clear();
     rig.audio.RestoreMixerLevels();
@@ -299,53 +342,92 @@ TEST(ModZeltest, ATrialCountsOnlyIfItPlayedWhollyInTheCalibratedState) {
     unwatched.log.clear();
     EXPECT_EQ(present(unwatched), PresentationEnd::Failed);
     EXPECT_EQ(unwatched.log,
-              Log{"notice [] The program cannot watch the sound output (error 7), so "
-                  "no trial can be known to play as calibrated. The trial was not "
-                  "counted; the run has ended with the counts so far."});
+              Log{"notice [] The program cannot watch the sound output (error 7), so no trial "
+                  "can be known to play as calibrated. The next trial was not played; the run "
+                  "has ended with the counts so far."});
     EXPECT_TRUE(unwatched.player.played.empty());
     unwatched.watch.armFailure = 0;
     EXPECT_EQ(present(unwatched), PresentationEnd::Played);
 }
 
-// The output the settings name is the one used; one that is not there, or on another port, is no
-// sound card: one notice, nothing touched. The first line says which output is in use.
-TEST(ModZeltest, PlaysOnTheOutputTheFileNamesOrOnNone) {
+// The output the settings (or the command line) name is the one used; one that is not there, or
+// on another port, is no sound card: one notice, nothing touched; it is looked for again at the
+// next presentation. The first line says which output is in use.
+TEST(ModZeltest, PlaysOnTheOutputNamedOrOnNone) {
+    const std::string kOff = "notice [] Zel_test.ini was measured on ";
     struct Row {
         const char* file;
+        std::optional<std::pair<const char*, const char*>> given;  // output and port
         Log startUp;
         const char* said;
     };
     const Row rows[] = {
-        {"Output=usb\nOutput_port=headphones", kMuted + kCalibrated, "the fake usb"},
-        {"output = usb", kMuted + kCalibrated, "the fake usb"},  // as the other keys are read
-        {"Output=", kMuted + kCalibrated, "the fake card"},      // empty: the default
+        {"Output=usb\nOutput_port=headphones", {}, kMuted + kCalibrated, "the fake usb"},
+        {"output = usb", {}, kMuted + kCalibrated, "the fake usb"},  // as the other keys are read
+        {"Output=", {}, kMuted + kCalibrated, "the fake card"},      // empty: the default
         {"Output=usb\nOutput_port=speakers",
-         {"notice [] not usb speakers"},
+         {},
+         {kOff + "usb (speakers), but its output is now headphones. Switch it back (plug in the "
+                 "headphones it was measured on), or calibrate again."},
          "nothing (Zel_test.ini names usb, port speakers)"},
-        {"Output=gone", {"notice [] not gone "}, "nothing (Zel_test.ini names gone)"},
+        {"Output=usb\nOutput_port=hdmi",
+         {},
+         {kOff + "usb, port hdmi, which it does not have (its ports are speakers and headphones). "
+                 "Calibrate again."},
+         "nothing (Zel_test.ini names usb, port hdmi)"},
+        {"Output=gone",
+         {},
+         {kOff + "gone, which is not there now. Connect it, or calibrate again."},
+         "nothing (Zel_test.ini names gone)"},
+        {"Output=gone", std::pair{"usb", ""}, kMuted + kCalibrated, "the fake usb"},
+        {"",
+         std::pair{"nosuch", ""},
+         {"notice [] No output named nosuch; zel-stimuli --list-outputs lists them."},
+         "nothing (--output names nosuch)"},
+        {"",
+         std::pair{"usb", "hdmi"},
+         {"notice [] usb has no port hdmi; its ports are speakers and headphones."},
+         "nothing (--output names usb, port hdmi)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         Rig rig("[Calibration]\nWave_volume=20000\n" + std::string(row.file) + "\n");
         rig.device.outputs["usb"] = "headphones";
+        if (row.given) rig.audio.UseOutput(row.given->first, row.given->second);
         rig.audio.InitialiseAudio();
         EXPECT_EQ(rig.log, row.startUp);
         EXPECT_EQ(rig.said, Log{"stderr playing through " + std::string(row.said)});
         EXPECT_EQ(rig.audio.SoundAvailable(), row.startUp.size() > 1 ? kTrue : kFalse);
     }
+    // Connected after start-up: found at the next presentation, calibrated and played on.
+    Rig later("[Calibration]\nWave_volume=20000\nOutput=usb\n");
+    later.audio.InitialiseAudio();
+    later.audio.PlayWaveImage(MakeWaveImage());
+    EXPECT_EQ(later.audio.EndPresentation(), PresentationEnd::Silent);
+    later.device.outputs["usb"] = "";
+    later.log.clear();
+    later.audio.PlayWaveImage(MakeWaveImage());
+    EXPECT_EQ(later.audio.EndPresentation(), PresentationEnd::Played);
+    EXPECT_EQ(later.log, kMuted + kCalibrated);
+    EXPECT_EQ(later.said.back(), "stderr playing through the fake usb");
+
     // Its port switched during the session: the next start plays nothing there.
     Rig rig("[Calibration]\nOutput=usb\nOutput_port=headphones\n");
     rig.device.outputs["usb"] = "headphones";
     rig.audio.InitialiseAudio();
     rig.device.outputs["usb"] = "speakers";
     rig.watch.change = "Changed.";
-    for (const char* told : {"Changed.", "not usb headphones"}) {
+    for (const std::string& told :
+         {std::string("Changed."), kOff.substr(10) + "usb (headphones), but its output is now "
+                                                     "speakers. Switch it back (plug in the "
+                                                     "headphones it was measured on), or "
+                                                     "calibrate again."}) {
         rig.log.clear();
         rig.audio.PlayWaveImage(MakeWaveImage());
         EXPECT_EQ(rig.audio.EndPresentation(), PresentationEnd::Failed);
-        EXPECT_EQ(rig.log, Log{"notice [] " + std::string(told) +
-                               " The trial was not counted; the run has ended with the counts so "
-                               "far."});
+        EXPECT_EQ(rig.log, Log{"notice [] " + told +
+                               " The next trial was not played; the run has ended with the counts "
+                               "so far."});
     }
     EXPECT_TRUE(rig.player.played.empty());
 }

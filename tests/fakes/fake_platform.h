@@ -35,10 +35,18 @@ struct FakeOutputDevice final : OutputDevice {
         if (formats) caps.dwFormats = *formats;
         return formats ? 0 : -2;
     }
-    int32_t Choose(const std::string& name, const std::string& port, std::string& notice) override {
+    int32_t Choose(const std::string& name, const std::string& port,
+                   OutputMismatch& mismatch) override {
         const auto found = outputs.find(name);
         if (found == outputs.end() || (!port.empty() && port != found->second)) {
-            notice = "not " + name + " " + port;
+            mismatch.what = name;
+            mismatch.missing = found == outputs.end();
+            mismatch.port = port;
+            if (!mismatch.missing) {
+                mismatch.hasPort = port == "speakers" || port == "headphones";
+                mismatch.activePort = found->second;
+                if (!found->second.empty()) mismatch.ports = {"speakers", "headphones"};
+            }
             return -2;
         }
         chosen = name;

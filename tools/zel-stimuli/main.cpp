@@ -213,10 +213,12 @@ class ToolAudio final : public zel::AudioOperations {
     }
     zel::PresentationEnd EndPresentation() override {
         if (sound_ == nullptr) return zel::PresentationEnd::Silent;
-        const zel::PresentationEnd ended = sound_->EndPresentation();
+        ended_ = sound_->EndPresentation();
         StopIfSignalled();
-        return ended;
+        return ended_;
     }
+    // Whether the last presentation was heard, where playing was asked for.
+    bool Heard() const { return sound_ == nullptr || ended_ == zel::PresentationEnd::Played; }
     std::vector<std::string> RestoreMixerLevels() override {
         return sound_ != nullptr ? sound_->RestoreMixerLevels() : std::vector<std::string>{};
     }
@@ -229,6 +231,7 @@ class ToolAudio final : public zel::AudioOperations {
     ImageWriter& writer_;
     zel::ModZeltest* sound_;
     zel::ExitSignals* signals_;
+    zel::PresentationEnd ended_ = zel::PresentationEnd::Silent;
 };
 
 void PrepareDirectory(const std::filesystem::path& dir) {
@@ -240,7 +243,8 @@ void PrepareDirectory(const std::filesystem::path& dir) {
     }
 }
 
-bool Present(zel::Zelmain& test, ImageWriter& writer, const Options& options);
+bool Present(zel::Zelmain& test, ImageWriter& writer, const ToolAudio& audio,
+             const Options& options);
 
 int Run(const Options& options) {
     if (options.writeDir) PrepareDirectory(*options.writeDir);
@@ -269,7 +273,7 @@ int Run(const Options& options) {
     // failure.
     int status = 0;
     try {
-        status = Present(test, writer, options) ? 0 : 1;
+        status = Present(test, writer, audio, options) ? 0 : 1;
     } catch (const Interrupted& interrupted) {
         std::cout.flush();
         status = 128 + interrupted.signal;
@@ -281,8 +285,10 @@ int Run(const Options& options) {
     return audio.RestoreMixerLevels().empty() ? status : 1;
 }
 
-// False when a trial could not be played (the notice has said why): the run ends there.
-bool Present(zel::Zelmain& test, ImageWriter& writer, const Options& options) {
+// False when a trial could not be played (the notice has said why, or the one about the sound
+// card at start-up): the run ends there, that trial not printed.
+bool Present(zel::Zelmain& test, ImageWriter& writer, const ToolAudio& audio,
+             const Options& options) {
     // The operator's path: load, choose the settings, Start; every answer presents the next trial.
     test.Form_Load();
     test.optFrequency_Click(options.frequencyIndex);
@@ -295,7 +301,7 @@ bool Present(zel::Zelmain& test, ImageWriter& writer, const Options& options) {
         } else {
             test.cmdResponseA_Click();
         }
-        if (test.State() != zel::TrialState::AwaitingAnswer) return false;
+        if (test.State() != zel::TrialState::AwaitingAnswer || !audio.Heard()) return false;
         std::cout << "trial=" << trial << " correct=" << test.CorrectInterval()
                   << " standard_level=" << test.StandardLevel()
                   << " target_level=" << test.TargetLevel() << std::endl;
@@ -347,6 +353,7 @@ int main(int argc, char** argv) {
     app.add_option("--settings-dir", settingsDir,
                    "Where Zel_test.ini is looked for (with --play or --calibrate)")
         ->option_text("DIR")
+        ->check(CLI::ExistingDirectory)
         ->capture_default_str();
 
     try {
@@ -359,6 +366,9 @@ int main(int argc, char** argv) {
         }
         if (!calibrate && (!output.empty() || !port.empty())) {
             throw UsageError{"--output and --port go with --calibrate"};
+        }
+        if (!play && !calibrate && app.count("--settings-dir") > 0) {
+            throw UsageError{"--settings-dir goes with --play or --calibrate"};
         }
         if (!port.empty() && output.empty()) throw UsageError{"--port goes with --output"};
         if (!calibrate) return Run(options);
@@ -378,7 +388,7 @@ int main(int argc, char** argv) {
         std::cerr << "zel-stimuli: " << error.what() << "; " << kUsage << '\n';
         return kUsageError;
     } catch (const UsageError& error) {
-        std::cerr << "zel-stimuli: " << error.message << '\n';
+        std::cerr << "zel-stimuli: " << error.message << "; " << kUsage << '\n';
         return kUsageError;
     } catch (const WriteError& error) {
         std::cerr << "zel-stimuli: " << error.message << '\n';

@@ -29,6 +29,16 @@ struct OutputInfo {
     bool isDefault = false;
 };
 
+// Why an output could not be chosen as named, in words for the user.
+struct OutputMismatch {
+    std::string what;  // the output ("Null Output", "the sound card Headset"), or its name
+    bool missing = false;
+    std::string port;                // the port asked for, in words where the output has it
+    bool hasPort = false;            // the output has that port, but another is active
+    std::string activePort;          // in words; empty where the output has no ports
+    std::vector<std::string> ports;  // the ports it has: "NAME (DESCRIPTION)"
+};
+
 class OutputDevice {
   public:
     virtual ~OutputDevice() = default;
@@ -42,10 +52,10 @@ class OutputDevice {
 
     // Makes the output named, and where `port` is not empty only with that port active, the one
     // every later query, presentation and mixer change uses; until then it is the default
-    // output. 0 when it is there as named; otherwise the platform's code, and `notice` says to
-    // the user what the settings ask for and what is there.
+    // output. 0 when it is there as named; otherwise the platform's code, and `mismatch` says
+    // what is there instead.
     virtual int32_t Choose(const std::string& name, const std::string& port,
-                           std::string& notice) = 0;
+                           OutputMismatch& mismatch) = 0;
     // The outputs there are, the default marked.
     virtual int32_t List(std::vector<OutputInfo>& outputs) = 0;
     // The output in use; its name is empty where it has none to choose it by.

@@ -4,8 +4,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zel {
+
+// One key line of a profile file, as the reader understands it.
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+    int line = 0;  // counted from 1
+};
 
 class ProfileReader {
   public:
@@ -27,6 +36,11 @@ class ProfileReader {
     virtual int32_t GetPrivateProfileString(const char* section, const char* key,
                                             const char* defaultValue, char* buffer, int32_t size,
                                             const char* path, std::string& problem) = 0;
+
+    // Every key line of the profile file at `path`, in the file's order, as
+    // GetPrivateProfileString reads them; none when the file is missing, or cannot be read
+    // (`problem` then says why, as there).
+    virtual std::vector<ProfileEntry> Entries(const char* path, std::string& problem) = 0;
 };
 
 }  // namespace zel

@@ -1,5 +1,7 @@
 #include "audio/platform/sound_backend.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -41,7 +43,13 @@ SoundBackend Alsa(const std::string& why) {
 
 SoundBackend OpenSoundBackend() {
     const char* forced = std::getenv("ZEL_SOUND");
-    const std::string_view choice = forced != nullptr ? forced : "";
+    std::string_view choice = forced != nullptr ? forced : "";
+    if (!choice.empty() && choice != "alsa" && choice != "server") {
+        std::fprintf(stderr,
+                     "%s: ZEL_SOUND=%s is neither server nor alsa; choosing as without it\n",
+                     program_invocation_short_name, forced);
+        choice = {};
+    }
     if (choice == "alsa") return Alsa("ZEL_SOUND=alsa");
     std::string problem;
     std::shared_ptr<PulseConnection> connection = PulseConnection::Connect(problem);

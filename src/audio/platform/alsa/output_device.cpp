@@ -52,10 +52,11 @@ int32_t AlsaOutputDevice::GetDevCaps(uint32_t deviceId, WaveOutCaps& caps) {
     return 0;
 }
 
-int32_t AlsaOutputDevice::Choose(const std::string& name, const std::string&, std::string& notice) {
+int32_t AlsaOutputDevice::Choose(const std::string& name, const std::string&,
+                                 OutputMismatch& mismatch) {
     if (snd_card_get_index(name.c_str()) < 0) {
-        notice = "Zel_test.ini was measured on the sound card " + name +
-                 ", which is not there now. Connect it, or calibrate again.";
+        mismatch.what = "the sound card " + name;
+        mismatch.missing = true;
         return -ENODEV;
     }
     output_->card = name;

@@ -22,7 +22,8 @@ class AlsaOutputDevice final : public OutputDevice {
 
     int32_t GetDevCaps(uint32_t deviceId, WaveOutCaps& caps) override;
     // A card has no ports: the port is not looked at.
-    int32_t Choose(const std::string& name, const std::string& port, std::string& notice) override;
+    int32_t Choose(const std::string& name, const std::string& port,
+                   OutputMismatch& mismatch) override;
     int32_t List(std::vector<OutputInfo>& outputs) override;
     int32_t InUse(OutputInfo& output) override;
     std::string Describe() override;

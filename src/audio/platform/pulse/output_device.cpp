@@ -37,21 +37,23 @@ int32_t PulseOutputDevice::GetDevCaps(uint32_t deviceId, WaveOutCaps& caps) {
 }
 
 int32_t PulseOutputDevice::Choose(const std::string& name, const std::string& port,
-                                  std::string& notice) {
+                                  OutputMismatch& mismatch) {
     if (!connection_) return -PA_ERR_CONNECTIONREFUSED;
     SinkState sink;
     if (const int32_t result = QuerySink(connection_->Context(), name, PA_INVALID_INDEX, sink);
         result != 0) {
-        notice = "Zel_test.ini was measured on " + name +
-                 ", which is not there now. Connect it, or calibrate again.";
+        mismatch.what = name;
+        mismatch.missing = true;
         return result;
     }
     if (!port.empty() && port != sink.port) {
-        notice = "Zel_test.ini was measured on " + sink.description + " (" + PortWords(sink, port) +
-                 "), but its output is now " +
-                 (sink.port.empty() ? std::string("another") : sink.portDescription) +
-                 ". Switch it back (plug in the headphones it was measured on), or calibrate "
-                 "again.";
+        mismatch.what = sink.description;
+        mismatch.port = PortWords(sink, port);
+        mismatch.activePort = sink.port.empty() ? std::string() : sink.portDescription;
+        for (const auto& [portName, description] : sink.ports) {
+            mismatch.hasPort = mismatch.hasPort || portName == port;
+            mismatch.ports.push_back(portName + " (" + description + ")");
+        }
         return -PA_ERR_NOENTITY;
     }
     connection_->Target(name);

@@ -20,7 +20,8 @@ class PulseOutputDevice final : public OutputDevice {
         : connection_(std::move(connection)), problem_(std::move(problem)) {}
 
     int32_t GetDevCaps(uint32_t deviceId, WaveOutCaps& caps) override;
-    int32_t Choose(const std::string& name, const std::string& port, std::string& notice) override;
+    int32_t Choose(const std::string& name, const std::string& port,
+                   OutputMismatch& mismatch) override;
     int32_t List(std::vector<OutputInfo>& outputs) override;
     int32_t InUse(OutputInfo& output) override;
     std::string Describe() override;
