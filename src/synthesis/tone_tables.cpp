@@ -25,6 +25,10 @@ float QuantiseFrequency(float frequency, int32_t sampleRate) {
     return ToSingle(CheckedDivide(scaled, kHalfTable, kWhere), kWhere);
 }
 
+double PlayedFrequency(float frequency, int32_t sampleRate) {
+    return QuantiseFrequency(frequency, sampleRate) * kFullCircle / (2 * M_PI);
+}
+
 float AdvancePhase(float h, int16_t i, double depth, int32_t sampleRate) {
     const double m =
         std::sin(CheckedDivide((i * kFullCircle) * kModulationRate, sampleRate, kWhere));

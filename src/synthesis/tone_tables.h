@@ -32,6 +32,10 @@ struct ToneTables {
 // (16,383 samples): floor(16383 F / SampleRate) cycles, stored back as a single.
 float QuantiseFrequency(float frequency, int32_t sampleRate);
 
+// The frequency a table built for `frequency` plays: the quantised one, scaled by the tables'
+// full-circle constant 6.28318, which falls short of 2 pi by 0.85 ppm.
+double PlayedFrequency(float frequency, int32_t sampleRate);
+
 // One step of the target's phase accumulator h (in sample units) at sample i: h + 1 + deviation,
 // the deviation depth x sin(2 pi x 5 Hz x i / SampleRate) and the new h each stored in single
 // precision. That narrowing shapes small modulations and makes the phase drift.

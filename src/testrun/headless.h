@@ -1,7 +1,11 @@
 #pragma once
 
 // The trial cycle without a display, for the stimulus tool and the benchmarks: the controls
-// accept every change and show nothing; there is no About box and nothing to end.
+// accept every change and show nothing; notices are kept for the caller; there is no About box
+// and nothing to end.
+
+#include <string>
+#include <vector>
 
 #include "testrun/program_shell.h"
 #include "testrun/zelmain_window.h"
@@ -21,8 +25,11 @@ class HeadlessWindow final : public ZelmainWindow {
 
 class HeadlessShell final : public ProgramShell {
   public:
+    void ShowNotice(const std::string& message) override { notices.push_back(message); }
     void ShowAboutBox() override {}
     void EndProgram() override {}
+
+    std::vector<std::string> notices;
 };
 
 }  // namespace zel

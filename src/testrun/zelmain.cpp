@@ -1,5 +1,6 @@
 #include "testrun/zelmain.h"
 
+#include <cstdio>
 #include <string>
 
 #include "core/checked.h"
@@ -22,6 +23,32 @@ constexpr int16_t kStepMembers = kStepPercents.size();
 constexpr int16_t kFormatMembers = kTestFormatFrameCaptions.size();
 
 }  // namespace
+
+Target DeriveTarget(const TrialSettings& settings) {
+    if (settings.TestFormat != kFrequencyDifference) {
+        return {settings.BaseFrequency, settings.StepPercent};
+    }
+    // In double from the single fields, narrowed once: single precision step by step would come
+    // out one unit in the last place high at 0.1 % and 0.25 %.
+    const double target = (settings.StepPercent / 100.0 + 1.0) * settings.BaseFrequency;
+    return {ToSingle(target, "cmdStart_Click"), 0};
+}
+
+std::string IdenticalTones(const TrialSettings& settings) {
+    const Target target = DeriveTarget(settings);
+    if (target.modulationPercent != 0 ||
+        QuantiseFrequency(settings.BaseFrequency, settings.SampleRate) !=
+            QuantiseFrequency(target.frequency, settings.SampleRate)) {
+        return {};
+    }
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "At %g Hz a step of %g %% is finer than the program's frequency resolution of "
+                  "%.2f Hz: the two tones would be the same. Choose a larger step.",
+                  settings.BaseFrequency, settings.StepPercent,
+                  settings.SampleRate / (kToneTableLength / 2.0));
+    return text;
+}
 
 Zelmain::Zelmain(ZelmainWindow& window, AudioOperations& audio, ProgramShell& shell,
                  RandomSource& random)
@@ -61,29 +88,23 @@ void Zelmain::optTestFormat_Click(const int16_t& Index) {
 }
 
 void Zelmain::cmdStart_Click() {
+    // A run whose two tones are the same would measure nothing: it does not start.
+    if (const std::string same = IdenticalTones(settings_); !same.empty() && !allowIdentical_) {
+        shell_.ShowNotice(same);
+        return;
+    }
     window_.SetButtonEnabled(CommandButton::cmdStart, false);
     state_ = TrialState::Presenting;
     DisableButtons();
     settings_.NumberCorrect = 0;
     settings_.TrialsCompleted = 0;
     UpdateLabels();
-    DeriveTarget();
+    const Target target = DeriveTarget(settings_);
+    settings_.TargetFrequency = target.frequency;
+    settings_.ModulationPercent = target.modulationPercent;
     MakeSineBuffers(tables_, settings_.BaseFrequency, settings_.TargetFrequency,
                     settings_.ModulationPercent, settings_.SampleRate);
     PlaySamples();
-}
-
-void Zelmain::DeriveTarget() {
-    if (settings_.TestFormat == kFrequencyDifference) {
-        settings_.ModulationPercent = 0;
-        // In double from the single fields, narrowed once: single precision step by step would
-        // come out one unit in the last place high at 0.1 % and 0.25 %.
-        const double target = (settings_.StepPercent / 100.0 + 1.0) * settings_.BaseFrequency;
-        settings_.TargetFrequency = ToSingle(target, "cmdStart_Click");
-    } else {
-        settings_.TargetFrequency = settings_.BaseFrequency;
-        settings_.ModulationPercent = settings_.StepPercent;
-    }
 }
 
 void Zelmain::PlaySamples() {

@@ -6,6 +6,7 @@
 // given, so the whole cycle runs without a display.
 
 #include <cstdint>
+#include <string>
 
 #include "synthesis/tone_tables.h"
 #include "testrun/audio_operations.h"
@@ -17,6 +18,18 @@
 namespace zel {
 
 enum class TrialState { Idle, Presenting, AwaitingAnswer };
+
+// The target a Start derives from the settings: frequency difference, higher by the step and not
+// modulated; frequency modulation, at the base frequency and modulated by the step.
+struct Target {
+    float frequency = 0;
+    float modulationPercent = 0;
+};
+Target DeriveTarget(const TrialSettings& settings);
+
+// What to tell the user when the settings' standard and target would be the same tone (both fall
+// on one point of the tables' frequency grid, and nothing modulates the target); empty otherwise.
+std::string IdenticalTones(const TrialSettings& settings);
 
 class Zelmain {
   public:
@@ -35,6 +48,10 @@ class Zelmain {
     void mnuFileExit_Click();
     void mnuHelpAbout_Click();
 
+    // For stimuli written or printed, not heard: a run whose two tones are the same starts all
+    // the same (the caller has said so).
+    void AllowIdenticalTones() { allowIdentical_ = true; }
+
     TrialState State() const { return state_; }
     TrialSettings& Settings() { return settings_; }
     const TrialSettings& Settings() const { return settings_; }
@@ -46,7 +63,6 @@ class Zelmain {
     int16_t TargetLevel() const { return targetLevel_; }
 
   private:
-    void DeriveTarget();
     void PlaySamples();
     void ProcessResponse(const int16_t& Response);
     void ProcessFinished();
@@ -63,6 +79,7 @@ class Zelmain {
     TrialSettings settings_;
     ToneTables tables_;
     TrialState state_ = TrialState::Idle;
+    bool allowIdentical_ = false;
     int16_t correctInterval_ = 0;
     int16_t standardLevel_ = 0;
     int16_t targetLevel_ = 0;

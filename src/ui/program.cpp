@@ -1,5 +1,6 @@
 #include "ui/program.h"
 
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStyle>
 #include <QStyleFactory>
@@ -74,6 +75,12 @@ void WindowShell::EndProgram() {
     const std::vector<std::string> problems = audio_.RestoreMixerLevels();
     if (!end_.BySignal()) ShowWriteBackProblems(problems);
     end_.End(problems.empty() ? 0 : 1);
+}
+
+void WindowShell::ShowNotice(const std::string& message) {
+    QMessageBox box(QMessageBox::Information, ApplicationTitle(), QString::fromStdString(message),
+                    QMessageBox::Ok);
+    box.exec();
 }
 
 void WindowShell::ShowAboutBox() {

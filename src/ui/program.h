@@ -37,6 +37,7 @@ class WindowShell final : public ProgramShell {
     WindowShell(Registry& registry, ProgramLauncher& launcher, ProgramEnd& end,
                 AudioOperations& audio);
 
+    void ShowNotice(const std::string& message) override;
     void ShowAboutBox() override;
     // With status 1, and a box saying why, when the write-back could not put everything back.
     void EndProgram() override;

@@ -23,7 +23,7 @@ FILES
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.zeltest.ZelTest.metainfo.xml"
 desktop-file-validate "$root/usr/share/applications/org.zeltest.ZelTest.desktop"
 lintian --fail-on error "$deb"
-"$root/usr/bin/zel-stimuli" | grep -qx 'trial=1 correct=1 standard_level=29832 target_level=17507'
+"$root/usr/bin/zel-stimuli" | grep -qx 'trial=1 correct=1 standard_level=29832 target_level=17507 standard_hz=998.662 target_hz=1049.807'
 # The window keeps running until stopped (124: timeout's own status); with no sound server, the
 # desktop's volumes are left alone.
 ZEL_SOUND=server PULSE_SERVER=unix:/nonexistent QT_QPA_PLATFORM=offscreen \

@@ -42,9 +42,12 @@ constexpr const char* kDescription =
     "Builds listening-test trials exactly as the Zel Test program does: trial K is the K-th trial "
     "a listener hears after launching the program with these settings.\n\n"
     "For each trial one line is printed:\n"
-    "  trial=K correct=C standard_level=S target_level=T\n"
+    "  trial=K correct=C standard_level=S target_level=T standard_hz=F target_hz=G\n"
     "C is the interval (1 or 2) holding the target; S and T are the peak levels of the standard "
-    "and the target tone.\n\n"
+    "and the target tone; F and G their frequencies as played (the target's centre frequency "
+    "when modulated): every frequency is moved down onto a grid of 22,050 / 16,383 = 1.35 Hz. At "
+    "500 Hz a step of 0.1 % falls on the same grid point as the standard: --play refuses it, and "
+    "otherwise one warning says so.\n\n"
     "With --write DIR, each trial's three images are written as DIR/trial-K-first.wav, "
     "DIR/trial-K-silence.wav and DIR/trial-K-second.wav: the whole 65,532-byte image as played, "
     "byte for byte (the header's data size says how much of it is sound; the zero tail stays). "
@@ -70,6 +73,7 @@ constexpr const char* kDescription =
 
 struct UsageError {
     std::string message;
+    bool showUsage = true;
 };
 
 struct WriteError {
@@ -291,6 +295,7 @@ bool Present(zel::Zelmain& test, ImageWriter& writer, const ToolAudio& audio,
              const Options& options) {
     // The operator's path: load, choose the settings, Start; every answer presents the next trial.
     test.Form_Load();
+    if (!options.play) test.AllowIdenticalTones();
     test.optFrequency_Click(options.frequencyIndex);
     test.optFrequencyDifference_Click(options.stepIndex);
     test.optTestFormat_Click(options.testFormat);
@@ -302,9 +307,16 @@ bool Present(zel::Zelmain& test, ImageWriter& writer, const ToolAudio& audio,
             test.cmdResponseA_Click();
         }
         if (test.State() != zel::TrialState::AwaitingAnswer || !audio.Heard()) return false;
+        // The frequencies the tables play, not the ones asked for: the tables' grid moves each
+        // down by up to 1.35 Hz.
+        const zel::TrialSettings& settings = test.Settings();
+        char played[64];
+        std::snprintf(played, sizeof played, " standard_hz=%.3f target_hz=%.3f",
+                      zel::PlayedFrequency(settings.BaseFrequency, settings.SampleRate),
+                      zel::PlayedFrequency(settings.TargetFrequency, settings.SampleRate));
         std::cout << "trial=" << trial << " correct=" << test.CorrectInterval()
                   << " standard_level=" << test.StandardLevel()
-                  << " target_level=" << test.TargetLevel() << std::endl;
+                  << " target_level=" << test.TargetLevel() << played << std::endl;
     }
     return true;
 }
@@ -371,7 +383,21 @@ int main(int argc, char** argv) {
             throw UsageError{"--settings-dir goes with --play or --calibrate"};
         }
         if (!port.empty() && output.empty()) throw UsageError{"--port goes with --output"};
-        if (!calibrate) return Run(options);
+        if (!calibrate) {
+            zel::TrialSettings chosen;
+            chosen.BaseFrequency =
+                zel::kBaseFrequencies.at(static_cast<std::size_t>(options.frequencyIndex));
+            chosen.StepPercent = zel::kStepPercents.at(static_cast<std::size_t>(options.stepIndex));
+            chosen.TestFormat = options.testFormat;
+            chosen.SampleRate = 22050;
+            // Tones that are the same are not played to a listener; written or printed, they are
+            // said to be the same.
+            if (const std::string same = zel::IdenticalTones(chosen); !same.empty()) {
+                if (play) throw UsageError{same, false};
+                std::cerr << "zel-stimuli: " << same << '\n';
+            }
+            return Run(options);
+        }
         if (play || options.writeDir || app.count("--trials") > 0 || app.count("--step") > 0 ||
             app.count("--format") > 0) {
             throw UsageError{
@@ -388,7 +414,8 @@ int main(int argc, char** argv) {
         std::cerr << "zel-stimuli: " << error.what() << "; " << kUsage << '\n';
         return kUsageError;
     } catch (const UsageError& error) {
-        std::cerr << "zel-stimuli: " << error.message << "; " << kUsage << '\n';
+        std::cerr << "zel-stimuli: " << error.message
+                  << (error.showUsage ? std::string("; ") + kUsage : std::string()) << '\n';
         return kUsageError;
     } catch (const WriteError& error) {
         std::cerr << "zel-stimuli: " << error.message << '\n';
