@@ -356,8 +356,9 @@ bool RunCardBlock(bool busy, int trials) {
             conversion.push_back(Milliseconds(Clock::now() - start));
         }
     }
-    // Each tone starts where its first sample beyond the least step is; tone 2 of a trial must
-    // start 2 s after tone 1.
+    // Each tone starts where its first sample beyond the least step is (a tone's own near-zero
+    // samples last a sample or two; the trials, answered at once, are about 10 ms apart); tone 2
+    // of a trial must start 2 s after tone 1.
     std::ifstream file(recording, std::ios::binary);
     std::vector<int16_t> left;
     for (int16_t frame[2]; file.read(reinterpret_cast<char*>(frame), sizeof frame);) {
@@ -366,7 +367,7 @@ bool RunCardBlock(bool busy, int trials) {
     std::vector<std::size_t> starts;
     for (std::size_t i = 0, last = 0; i < left.size(); ++i) {
         if (std::abs(left[i]) <= 1) continue;
-        if (starts.empty() || i - last > kRate / 100) starts.push_back(i);
+        if (starts.empty() || i - last > kRate / 1000) starts.push_back(i);
         last = i;
     }
     for (std::size_t t = 0; t + 1 < starts.size(); t += 2) {
