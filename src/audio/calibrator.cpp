@@ -40,8 +40,12 @@ bool Calibrator::Ended(const std::string& why) {
     }
     playing_ = false;
     audio_.ListenToOthers(false);
-    audio_.ShowNotice(why + " The calibration tone has stopped.");
+    stopped_ = why + " The calibration tone has stopped.";
     return false;
+}
+
+void Calibrator::Frequency(float baseFrequency) {
+    tone_ = CalibrationTone(baseFrequency, kPeak, kSampleRate);
 }
 
 bool Calibrator::Queue(const std::vector<int16_t>& samples) {
@@ -62,7 +66,8 @@ bool Calibrator::Queue(const std::vector<int16_t>& samples) {
 }
 
 bool Calibrator::Start() {
-    if (audio_.SoundAvailable() == kFalse) return false;
+    stopped_.clear();
+    if (playing_ || audio_.SoundAvailable() == kFalse) return playing_;
     if (const std::string change = audio_.OutputChanged(); !change.empty()) return Ended(change);
     playing_ = true;
     audio_.ListenToOthers(true);
@@ -138,9 +143,15 @@ std::string Calibrator::Step(Line line, double dB) {
     return {};
 }
 
-std::string Calibrator::Section() const {
-    return "[Calibration]\nWave_volume=" + Hex(audio_.WaveVolumeSetting()) +
-           "\nMaster_volume=" + Hex(audio_.MasterVolumeSetting()) + "\n";
+std::string Calibrator::Section() {
+    std::string section = "[Calibration]\nWave_volume=" + Hex(audio_.WaveVolumeSetting()) +
+                          "\nMaster_volume=" + Hex(audio_.MasterVolumeSetting()) + "\n";
+    // The output it was measured on, so that the test plays there or says why not.
+    OutputInfo measured;
+    audio_.OutputInUse(measured);
+    if (!measured.name.empty()) section += "Output=" + measured.name + "\n";
+    if (!measured.activePort.empty()) section += "Output_port=" + measured.activePort + "\n";
+    return section;
 }
 
 }  // namespace zel

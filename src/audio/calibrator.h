@@ -26,14 +26,20 @@ class Calibrator {
     // `audio` has done its start-up work; it and `player` must outlive the calibrator.
     Calibrator(ModZeltest& audio, SoundPlayer& player, float baseFrequency);
 
-    // Starts the tone; false when it cannot play (no usable output, or the output left the
-    // calibrated state: a notice has said why).
+    // Starts the tone; false when it cannot play: no usable output (a start-up notice has said
+    // why), or the output left the calibrated state (Stopped says how).
     bool Start();
-    // Keeps the tone going, a little ahead of the output; false once it has ended (a notice has
-    // said why).
+    // Keeps the tone going, a little ahead of the output; false once it has ended: the output left
+    // the calibrated state or failed, the sound cut short at once (Stopped says how).
     bool Continue();
     // Ends the tone with its fade-out and waits until it has been heard.
     void Stop();
+    bool Playing() const { return playing_; }
+    // Why the tone stopped on its own, for the user ("... The calibration tone has stopped.");
+    // empty when it did not.
+    const std::string& Stopped() const { return stopped_; }
+    // The tone's frequency from the next Start.
+    void Frequency(float baseFrequency);
 
     // Steps a line by `dB` to the settings value whose gain is nearest, at least one step of the
     // control's own in that direction; what to tell the user ("at the top of the range"), empty
@@ -46,8 +52,9 @@ class Calibrator {
     // Other programs sounding on the output now (the meter reads them too).
     std::vector<std::string> Others() { return audio_.OthersSounding(); }
 
-    // The [Calibration] section with the levels in use, as Zel_test.ini takes it.
-    std::string Section() const;
+    // The [Calibration] section with the levels in use and the output they are measured on (its
+    // port where it has ports), as Zel_test.ini takes it.
+    std::string Section();
 
   private:
     bool Queue(const std::vector<int16_t>& samples);
@@ -60,6 +67,7 @@ class Calibrator {
     SoundPlayer& player_;
     CalibrationTone tone_;
     bool playing_ = false;
+    std::string stopped_;
 };
 
 }  // namespace zel

@@ -62,7 +62,11 @@ std::string Muting(const std::vector<bool>& switches) {
 }  // namespace
 
 void LogToStderr(const std::string& line) {
-    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, line.c_str());
+    // One line, whatever the names in it hold.
+    std::string shown = line;
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, shown.c_str());
 }
 
 ModZeltest::ModZeltest(AudioPlatform platform, std::filesystem::path settingsDirectory,
@@ -95,7 +99,7 @@ void ModZeltest::UseOutput(const std::string& name, const std::string& port) {
 }
 
 void ModZeltest::CheckSoundCard() {
-    LookForOutput(true);
+    LookForOutput(Look::StartUp);
 }
 
 std::string ModZeltest::NotThere(const OutputMismatch& mismatch) const {
@@ -124,23 +128,22 @@ std::string ModZeltest::NotThere(const OutputMismatch& mismatch) const {
            ". Switch it back (plug in the headphones it was measured on), or calibrate again.";
 }
 
-void ModZeltest::LookForOutput(bool startUp) {
+void ModZeltest::LookForOutput(Look look) {
     OutputMismatch mismatch;
     const bool chosen =
         output_.empty() || platform_.device.Choose(output_, outputPort_, mismatch) == 0;
     // Still not there: the trials stay silent, as they have been.
-    if (!startUp && !chosen) return;
+    if (look == Look::Again && !chosen) return;
     outputMissing_ = !chosen;
     WaveOutCaps caps;
     const int32_t queried = chosen ? platform_.device.GetDevCaps(kWaveOutDevice, caps) : -1;
-    if (log_) {
-        log_("playing through " +
-             (chosen ? platform_.device.Describe()
-                     : "nothing (" + std::string(outputGiven_ ? "--output" : "Zel_test.ini") +
-                           " names " + output_ +
-                           (outputPort_.empty() ? "" : ", port " + outputPort_) + ")"));
-    }
-    if (startUp && !settingsProblem_.empty()) ShowNotice(settingsProblem_);
+    Say("playing through " +
+        (chosen
+             ? platform_.device.Describe()
+             : "nothing (" + std::string(outputGiven_ ? "--output" : "Zel_test.ini") + " names " +
+                   output_ + (outputPort_.empty() ? "" : ", port " + outputPort_) + ")"));
+    if (look == Look::StartUp) Say(levelsFrom_);
+    if (look == Look::StartUp && !settingsProblem_.empty()) ShowNotice(settingsProblem_);
     if (queried != 0) {
         // An output other than the one measured on is treated as no output: nothing is touched.
         soundAvailable_ = kFalse;
@@ -227,12 +230,27 @@ std::vector<std::string> ModZeltest::RestoreMixerLevels() {
     if (writtenBack_) return writeBackProblems_;
     // Marked first: a failure during the write-back must not start it again.
     writtenBack_ = true;
+    PutBack();
+    return writeBackProblems_;
+}
+
+void ModZeltest::SwitchOutput(const std::string& name, const std::string& port) {
+    PutBack();
+    saved_.clear();
+    armed_ = false;
+    unwatched_.clear();
+    recalibrate_ = false;
+    UseOutput(name, port);
+    LookForOutput(Look::Switch);
+}
+
+void ModZeltest::PutBack() {
     const auto failed = [this](const char* line, const char* what, const SavedLevel& saved,
                                const std::string& value, int32_t result) {
         writeBackProblems_.push_back("could not put back the " + std::string(line) + " " + what +
                                      " (" + saved.state.where + ", " + value +
                                      "): " + platform_.mixer.Describe(result));
-        if (log_) log_(writeBackProblems_.back());
+        Say(writeBackProblems_.back());
     };
     for (const auto& [type, line] : kWriteBackOrder) {
         for (const SavedLevel& saved : saved_[type]) {
@@ -250,13 +268,12 @@ std::vector<std::string> ModZeltest::RestoreMixerLevels() {
             }
         }
     }
-    return writeBackProblems_;
 }
 
 int32_t ModZeltest::PlayWaveImage(const WaveImage& image) {
     constexpr Where kWhere = "PlayWaveImage";
     // The output named was missing: it is looked for again at the start of each presentation.
-    if (soundAvailable_ == kFalse && outputMissing_ && !presenting_) LookForOutput(false);
+    if (soundAvailable_ == kFalse && outputMissing_ && !presenting_) LookForOutput(Look::Again);
     if (soundAvailable_ == kFalse) return 0;
     const int32_t ByteCount = CheckedMul32(2, image.Upper(), kWhere);
     if (ByteCount > kMaxImageBytes) FatalStop(kImageTooLarge);

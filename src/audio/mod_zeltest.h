@@ -85,15 +85,24 @@ class ModZeltest final : public AudioOperations {
     // (in the window, where it does).
     void StartGoesOn() { startGoesOn_ = true; }
 
+    // Puts back what the program changed, on every output, and makes the output named the one in
+    // use, looked for and calibrated as at start-up with the levels in use: a calibration moving
+    // to another output. What cannot be put back is logged and kept for the end.
+    void SwitchOutput(const std::string& name, const std::string& port);
+
     // The output to play on instead of the one the settings file names (empty: the default).
     void UseOutput(const std::string& name, const std::string& port);
     const std::string& Output() const { return output_; }
+    // The output in use now, and the outputs there are, as the platform names them.
+    int32_t OutputInUse(OutputInfo& output) { return platform_.device.InUse(output); }
+    int32_t ListOutputs(std::vector<OutputInfo>& outputs) { return platform_.device.List(outputs); }
 
     // The start-up steps, in the order InitialiseAudio runs them.
     void ReadCalibration();
     // Says on the log what in the settings file is not read: other sections and keys (naming a
-    // likely misspelling), and a key given again (the first counts).
-    void CheckSettingsFile();
+    // likely misspelling), and a key given again (the first counts). True when the file gives a
+    // level.
+    bool CheckSettingsFile();
     void CheckSoundCard();
     int16_t MixerAvailable();
     void SaveAndMuteMixerLevels();
@@ -119,12 +128,20 @@ class ModZeltest final : public AudioOperations {
     const Apiz& Settings() const { return apiz_; }
 
   private:
+    // A line on the log, where there is one.
+    void Say(const std::string& line) {
+        if (log_) log_(line);
+    }
     // Reads the line and keeps its state as found on the output it is on now, unless that output's
     // state was kept before; null when it cannot be read.
     SavedLevel* SaveLevel(uint32_t componentType);
-    // Chooses and examines the output named; at start-up says which it is and what is wrong,
-    // later (it was missing) does so only once it is there.
-    void LookForOutput(bool startUp);
+    // Chooses and examines the output named, and calibrates it: at start-up saying which it is,
+    // where the levels come from and what is wrong; at a switch which it is and what is wrong;
+    // again (it was missing) only once it is there.
+    enum class Look { StartUp, Switch, Again };
+    void LookForOutput(Look look);
+    // Writes back, on every output it was changed on, each line whose state was read.
+    void PutBack();
     // Why the output named cannot be played on, for the user.
     std::string NotThere(const OutputMismatch& mismatch) const;
     // The mixer steps of the start-up check, and the watch armed on their outcome.
@@ -150,6 +167,7 @@ class ModZeltest final : public AudioOperations {
     bool outputGiven_ = false;  // by UseOutput, not the settings file
     bool outputMissing_ = false;
     std::string settingsProblem_;
+    std::string levelsFrom_;  // where the levels in use come from, for the log
 
     // Every line's states as found, by component type, one for each output it was set on.
     std::map<uint32_t, std::vector<SavedLevel>> saved_;

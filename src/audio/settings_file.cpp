@@ -139,18 +139,35 @@ void ModZeltest::ReadCalibration() {
     // The wave value first.
     waveVolumeSetting_ = level("Wave_volume", "&H8000");
     masterVolumeSetting_ = level("Master_volume", "&H1000");
-    CheckSettingsFile();
+    const bool levelsGiven = CheckSettingsFile();
     // The output they were measured on, where the file names it (an empty value names none).
+    const std::string measuredOn = read("Output", "");
+    const std::string measuredPort = read("Output_port", "");
     if (!outputGiven_) {
-        output_ = read("Output", "");
-        outputPort_ = read("Output_port", "");
+        output_ = measuredOn;
+        outputPort_ = measuredPort;
+    }
+    // Whether the levels in use were measured at all: said after the output in use.
+    const std::string path = apiz_.SettingsPath().string();
+    if (!settingsProblem_.empty()) {
+        levelsFrom_ = "default levels (" + path +
+                      " cannot be read), not calibrated for any "
+                      "headphones";
+    } else if (!levelsGiven) {
+        levelsFrom_ = (std::filesystem::exists(path) ? "no levels in " : "no settings file ") +
+                      path + ": default levels, not calibrated for any headphones";
+    } else if (measuredOn.empty()) {
+        levelsFrom_ = "levels from " + path + ", measured on an output it does not name";
+    } else {
+        levelsFrom_ = "levels from " + path + ", measured on " + Printable(measuredOn) +
+                      (measuredPort.empty() ? "" : ", port " + Printable(measuredPort));
     }
 }
 
-void ModZeltest::CheckSettingsFile() {
+bool ModZeltest::CheckSettingsFile() {
     static constexpr std::array<const char*, 4> kKeys{"Wave_volume", "Master_volume", "Output",
                                                       "Output_port"};
-    if (!log_) return;
+    bool levelsGiven = false;
     std::string problem;
     const std::string path = apiz_.SettingsPath().string();
     const std::vector<ProfileEntry> entries = platform_.profile.Entries(path.c_str(), problem);
@@ -165,7 +182,7 @@ void ModZeltest::CheckSettingsFile() {
                 break;
             }
         }
-        log_(told);
+        Say(told);
     };
     std::vector<std::string> sectionsTold;
     std::vector<const ProfileEntry*> used;
@@ -199,12 +216,15 @@ void ModZeltest::CheckSettingsFile() {
         });
         if (first == used.end()) {
             used.push_back(&entry);
+            levelsGiven = levelsGiven || NamesDiffer(entry.key, "Wave_volume") == 0 ||
+                          NamesDiffer(entry.key, "Master_volume") == 0;
             continue;
         }
-        log_(path + ": " + Printable(entry.key) + " is given twice: " + Printable((*first)->value) +
-             " (line " + std::to_string((*first)->line) + ") is used, " + Printable(entry.value) +
-             " (line " + std::to_string(entry.line) + ") is ignored");
+        Say(path + ": " + Printable(entry.key) + " is given twice: " + Printable((*first)->value) +
+            " (line " + std::to_string((*first)->line) + ") is used, " + Printable(entry.value) +
+            " (line " + std::to_string(entry.line) + ") is ignored");
     }
+    return levelsGiven;
 }
 
 }  // namespace zel

@@ -16,12 +16,14 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: zel-test [--settings-dir DIR] [--help] [--version]";
+constexpr const char* kUsage =
+    "usage: zel-test [--calibrate] [--settings-dir DIR] [--help] [--version]";
 
 struct Options {
     // The folder of the settings file: the system configuration directory unless another is
     // given, to try a calibration without touching the system's settings file.
     std::filesystem::path settingsDirectory = zel::DefaultSettingsDirectory();
+    bool calibrate = false;
 };
 
 // The options, or the status to end with at once (help, version, a bad option): all before the
@@ -37,6 +39,9 @@ std::optional<Options> Parse(int argc, char** argv, int& status) {
         ->option_text("DIR")
         ->check(CLI::ExistingDirectory)
         ->capture_default_str();
+    app.add_flag("--calibrate", options.calibrate,
+                 "Open the calibration window instead of the test: the loudest tone, the two "
+                 "levels stepped in dB, and the settings file's section");
     app.set_version_flag("--version", std::string("zel-test ") + ZEL_VERSION);
     try {
         app.parse(argc, argv);
@@ -82,7 +87,9 @@ int main(int argc, char* argv[]) {
                           options->settingsDirectory);
     // A signal during a presentation cuts its sound short at once; the window then ends.
     audio.StopOn([&exitSignals] { return exitSignals.Pending(); });
-    audio.StartGoesOn();
+    if (!options->calibrate) audio.StartGoesOn();
 
-    return zel::ui::RunProgram(app, audio, exitSignals.Fd());
+    return options->calibrate
+               ? zel::ui::RunCalibration(app, audio, *backend.player, exitSignals.Fd())
+               : zel::ui::RunProgram(app, audio, exitSignals.Fd());
 }

@@ -12,6 +12,7 @@
 #include "testrun/random_source.h"
 #include "testrun/zelmain.h"
 #include "ui/about_box.h"
+#include "ui/calibration_window.h"
 #include "ui/looks.h"
 #include "ui/path_registry.h"
 #include "ui/zelmain_form.h"
@@ -97,19 +98,10 @@ bool DisplayAvailable() {
     return false;
 }
 
-int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd) {
-    ProgramEnd end;
-    ErrorReport report(audio, end, std::cerr);
+int RunWindow(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd,
+              ProgramEnd& end, ErrorReport& report, const std::function<void()>& load,
+              QWidget& window, const std::function<void(int fd)>& watchExitSignal) {
     app.SetErrorReport(&report);
-    PathRegistry registry;
-    DetachedLauncher launcher;
-    WindowShell shell(registry, launcher, end, audio);
-    ProgramRandom random;
-
-    ZelmainForm window(TwipsScale(QGuiApplication::primaryScreen()));
-    Zelmain logic(window, audio, shell, random);
-    window.Route(logic, report);
-
     // A signal during the start-up work (seen while a notice is open) only ends the program:
     // the notice closes, no other opens, and the mixer work done is undone once start-up has
     // finished, so that nothing is left changed.
@@ -123,11 +115,11 @@ int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> e
     }
     static const bool registered = std::atexit(WriteBackAtExit) == 0;
     gWriteBack = registered ? &audio : nullptr;
-    const bool loaded = report.Run([&] { logic.Form_Load(); });
+    const bool loaded = report.Run(load);
     startUpSignal.reset();
     int status = 0;
     if (loaded && !end.Requested()) {
-        if (exitSignalFd) window.WatchExitSignal(*exitSignalFd);
+        if (exitSignalFd) watchExitSignal(*exitSignalFd);
         window.show();
         status = app.exec();
     }
@@ -137,6 +129,36 @@ int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> e
     // Every way out has written back by now but a signal during the start-up work; either way
     // this says whether everything went back.
     return audio.RestoreMixerLevels().empty() ? status : 1;
+}
+
+int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd) {
+    ProgramEnd end;
+    ErrorReport report(audio, end, std::cerr);
+    PathRegistry registry;
+    DetachedLauncher launcher;
+    WindowShell shell(registry, launcher, end, audio);
+    ProgramRandom random;
+
+    ZelmainForm window(TwipsScale(QGuiApplication::primaryScreen()));
+    Zelmain logic(window, audio, shell, random);
+    window.Route(logic, report);
+    return RunWindow(
+        app, audio, exitSignalFd, end, report, [&] { logic.Form_Load(); }, window,
+        [&](int fd) { window.WatchExitSignal(fd); });
+}
+
+int RunCalibration(ZelApplication& app, ModZeltest& audio, SoundPlayer& player,
+                   std::optional<int> exitSignalFd) {
+    ProgramEnd end;
+    ErrorReport report(audio, end, std::cerr);
+    CalibrationWindow window(audio, player, report);
+    return RunWindow(
+        app, audio, exitSignalFd, end, report,
+        [&] {
+            audio.InitialiseAudio();
+            window.Load();
+        },
+        window, [&](int fd) { window.WatchExitSignal(fd); });
 }
 
 }  // namespace zel::ui

@@ -4,8 +4,10 @@
 // shell through which the test's logic shows the About box and ends the program, and the run.
 
 #include <QApplication>
+#include <functional>
 #include <optional>
 
+#include "audio/mod_zeltest.h"
 #include "testrun/audio_operations.h"
 #include "testrun/program_shell.h"
 #include "ui/program_end.h"
@@ -53,9 +55,20 @@ class WindowShell final : public ProgramShell {
 // environment and no platform chosen.
 bool DisplayAvailable();
 
-// Loads the main window (the start-up audio work included), shows it and runs it until the
-// program ends; returns the exit status, 1 when the write-back could not put everything back. A
-// readable `exitSignalFd` ends the program the way File > Exit does.
+// Runs `load` (the start-up audio work among it), then shows `window` and runs it until the
+// program ends; returns the exit status, 1 when the write-back could not put everything back. The
+// write-back also runs when the display goes away; a signal during `load` ends the program once
+// it is done; after it, `watchExitSignal` hands the window `exitSignalFd`.
+int RunWindow(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd,
+              ProgramEnd& end, ErrorReport& report, const std::function<void()>& load,
+              QWidget& window, const std::function<void(int fd)>& watchExitSignal);
+
+// The test: loads the main window (the start-up audio work included), shows it and runs it until
+// the program ends. A readable `exitSignalFd` ends the program the way File > Exit does.
 int RunProgram(ZelApplication& app, AudioOperations& audio, std::optional<int> exitSignalFd);
+
+// The calibration: the start-up audio work, then the calibration window, until it is closed.
+int RunCalibration(ZelApplication& app, ModZeltest& audio, SoundPlayer& player,
+                   std::optional<int> exitSignalFd);
 
 }  // namespace zel::ui

@@ -106,6 +106,8 @@ TEST_F(TestAlsa, ProgramsLeaveItAsTheyFoundItHoweverTheyEnd) {
         {nullptr, "", "zel-test: The following argument was not expected: --bogus; usage: zel-test",
          0, 2, "--bogus"},
         {nullptr, "", nullptr, 0, 0, "--help"},
+        // The calibration window ends as the test does.
+        {nullptr, "", nullptr, SIGTERM, 0, "--calibrate"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -187,7 +189,8 @@ TEST_F(TestAlsa, CalibrationStepsInDecibelsOnTheElementsScale) {
         EXPECT_EQ(calibrator.Level(Calibrator::Line::Wave), step.level) << step.dB;
     }
     EXPECT_EQ(calibrator.Step(Calibrator::Line::Speakers, 1), "no dB scale on this output");
-    EXPECT_EQ(calibrator.Section(), "[Calibration]\nWave_volume=&H0\nMaster_volume=&H1000\n");
+    EXPECT_EQ(calibrator.Section(),
+              "[Calibration]\nWave_volume=&H0\nMaster_volume=&H1000\nOutput=card\n");
     EXPECT_EQ(Read(), "Master 65535 4096 4096\nPCM 255 0 0 dB:-5100:0\n");
 }
 

@@ -7,8 +7,10 @@
 #include <fstream>
 #include <optional>
 
+#include "audio/calibrator.h"
 #include "audio/exit_signals.h"
 #include "audio/platform/inih_profile_reader.h"
+#include "audio/settings_writer.h"
 #include "core/runtime_error.h"
 #include "fakes/fake_platform.h"
 #include "synthesis/wave_image.h"
@@ -53,7 +55,11 @@ struct Rig {
               {player, device, mixer, profile, notices, watch}, folder.path().toStdString(),
               [this](int status) { throw ended = status; },
               [this](const std::string& line) {
-                  (line.starts_with("playing through") ? said : log).push_back("stderr " + line);
+                  // The output and the levels in use, apart.
+                  const bool told = line.starts_with("playing through") ||
+                                    line.starts_with("levels from") || line.starts_with("no ") ||
+                                    line.starts_with("default levels");
+                  (told ? said : log).push_back("stderr " + line);
               }) {
         if (settings) std::ofstream(SettingsPath(), std::ios::binary) << *settings;
     }
@@ -207,6 +213,28 @@ TEST(ModZeltest, SettingsFileIsReadAsTheProfileServiceReadsIt) {
     EXPECT_EQ(rig.log, (Log{"notice [] Cannot read the settings file " + rig.SettingsPath() +
                             " (Is a directory). The built-in calibration levels are used."} +
                         kMuted + Log{"set 4 4096", "on 4", "set 4104 32768", "on 4104"}));
+    // After the output, where the levels come from: whether they were measured at all.
+    const std::pair<std::optional<std::string>, std::string> levels[] = {
+        {std::nullopt, "no settings file PATH: default levels, not calibrated for any headphones"},
+        {"[Calibration]\nOutput=usb\n",
+         "no levels in PATH: default levels, not calibrated for any headphones"},
+        {"[Calibration]\nMaster_volume=1\n",
+         "levels from PATH, measured on an output it does not name"},
+        {"[Calibration]\nWave_volume=1\nOutput=usb\nOutput_port=jack\n",
+         "levels from PATH, measured on usb, port jack"},
+        {"", "default levels (PATH cannot be read), not calibrated for any headphones"},
+    };
+    for (const auto& [file, told] : levels) {
+        Rig other(file);
+        if (file && file->empty()) {  // a folder in its place
+            std::filesystem::remove(other.SettingsPath());
+            std::filesystem::create_directory(other.SettingsPath());
+        }
+        other.audio.InitialiseAudio();
+        std::string expected = told;
+        expected.replace(expected.find("PATH"), 4, other.SettingsPath());
+        EXPECT_EQ(other.said.at(1), "stderr " + expected);
+    }
 }
 
 TEST(ModZeltest, BadSettingStopsBeforeTheCardIsExaminedNamingFileKeyAndText) {
@@ -396,7 +424,7 @@ TEST(ModZeltest, PlaysOnTheOutputNamedOrOnNone) {
         if (row.given) rig.audio.UseOutput(row.given->first, row.given->second);
         rig.audio.InitialiseAudio();
         EXPECT_EQ(rig.log, row.startUp);
-        EXPECT_EQ(rig.said, Log{"stderr playing through " + std::string(row.said)});
+        EXPECT_EQ(rig.said.at(0), "stderr playing through " + std::string(row.said));
         EXPECT_EQ(rig.audio.SoundAvailable(), row.startUp.size() > 1 ? kTrue : kFalse);
     }
     // Connected after start-up: found at the next presentation, calibrated and played on.
@@ -430,6 +458,39 @@ TEST(ModZeltest, PlaysOnTheOutputNamedOrOnNone) {
                                "so far."});
     }
     EXPECT_TRUE(rig.player.played.empty());
+}
+
+// The calibration tone is kept a little ahead of what the output has taken, however much the
+// output holds (a network or Bluetooth output holds a second or more); a change cuts it short,
+// fading, and says why.
+TEST(Calibrator, KeepsTheToneAheadOfTheOutputAndCutsItShortOnAChange) {
+    Rig rig;
+    rig.player.holds = std::chrono::seconds(2);
+    rig.audio.InitialiseAudio();
+    Calibrator calibrator(rig.audio, rig.player, 1000.0f);
+    EXPECT_TRUE(calibrator.Start());
+    EXPECT_GE(rig.player.played.size(), 46u) << "2.3 s in blocks of 50 ms";
+    rig.watch.change = "Changed.";
+    EXPECT_FALSE(calibrator.Continue());
+    EXPECT_EQ(rig.player.cuts, 1);
+    EXPECT_EQ(calibrator.Stopped(), "Changed. The calibration tone has stopped.");
+}
+
+// A calibration saved into a settings file: its keys in place, everything else kept as it was.
+TEST(SettingsWriter, TheSectionGoesInEverythingElseStays) {
+    const std::string section = "[Calibration]\nWave_volume=&H9000\nMaster_volume=&HCB6\n";
+    const std::pair<std::string, std::string> rows[] = {
+        {"", section},
+        {"; lab 3\n[Other]\nx=1", "; lab 3\n[Other]\nx=1\n\n" + section},
+        {"[calibration]\n; by the meter\nwave_volume : 1\nOutput=usb\nx=2\n\n[Other]\n"
+         "Master_volume=3\n",
+         "[calibration]\n; by the meter\nWave_volume=&H9000\nx=2\nMaster_volume=&HCB6\n\n[Other]\n"
+         "Master_volume=3\n"},
+        {"\xEF\xBB\xBF[Calibration]\r\nMaster_volume=1\r\nMaster_volume=2\r\n",
+         "\xEF\xBB\xBF[Calibration]\r\nMaster_volume=&HCB6\r\nMaster_volume=2\r\n"
+         "Wave_volume=&H9000\r\n"},
+    };
+    for (const auto& [text, merged] : rows) EXPECT_EQ(MergeCalibration(text, section), merged);
 }
 
 // The first signal is the one reported; the handlers found are back afterwards.

@@ -2,7 +2,9 @@
 
 // Fakes of the audio platform services; notices and mixer changes share one log, in order.
 
+#include <algorithm>
 #include <bit>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -69,23 +71,31 @@ struct FakeSoundPlayer final : SoundPlayer {
         const auto* bytes = static_cast<const uint8_t*>(image);
         played.emplace_back(bytes, bytes + byteCount);
         ++queued;
+        queuedSound += std::chrono::duration<double>((byteCount - 44) / 2 / 22050.0);
         return 1;
     }
     // Cut short when asked to, by `stop` too, once `onFinish` has played; counts the cuts.
     int32_t Finish() override {
+        queuedSound = {};
         if (std::exchange(queued, 0) == 0) return 0;
         if (onFinish) onFinish();
         const bool stopped = std::exchange(cut, false) || (stop && stop());
         cuts += stopped ? 1 : 0;
         return problem.empty() && !stopped ? 1 : 0;
     }
-    Clock::duration Ahead() const override { return {}; }
+    // The output takes `holds` of the sound at once, and then nothing.
+    Clock::duration Ahead() const override {
+        return std::max(std::chrono::duration_cast<Clock::duration>(queuedSound) - holds,
+                        Clock::duration{});
+    }
     void StopWhen(std::function<bool()> when) override { stop = std::move(when); }
     void Cut() override { cut = true; }
     std::function<bool()> stop;
     bool cut = false;
     int cuts = 0;
     int queued = 0;  // since the last Finish
+    std::chrono::duration<double> queuedSound{};
+    Clock::duration holds{};
     std::string Problem() const override { return problem; }
     PresentationReport LastPresentation() const override { return {}; }
     std::string problem;

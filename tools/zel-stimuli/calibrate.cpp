@@ -121,17 +121,9 @@ int Calibrate(float baseFrequency, const std::filesystem::path& settingsDirector
         if (terminal) std::fputs("\n", stderr);
         calibrator.Stop();
     }
+    if (!calibrator.Stopped().empty()) audio.ShowNotice(calibrator.Stopped());
     terminal.reset();
-    if (print) {
-        // The output it was measured on, so that the test plays there or says why not.
-        OutputInfo measured;
-        backend.device->InUse(measured);
-        std::cout << calibrator.Section();
-        if (!measured.name.empty()) std::cout << "Output=" << measured.name << '\n';
-        if (!measured.activePort.empty())
-            std::cout << "Output_port=" << measured.activePort << '\n';
-        std::cout << std::flush;
-    }
+    if (print) std::cout << calibrator.Section() << std::flush;
     return audio.RestoreMixerLevels().empty() ? status : 1;
 }
 

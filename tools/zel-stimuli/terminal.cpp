@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 
 namespace zel {
@@ -28,7 +30,27 @@ Terminal::~Terminal() {
 }
 
 std::optional<Key> Terminal::Read(int milliseconds, int fd) {
-    if (pending_.empty()) {
+    // Keys whose sequence is known, and what they are.
+    static constexpr std::pair<std::string_view, Key> kKeys[] = {
+        {"\x1b[A", Key::Up},   {"\x1bOA", Key::Up},      {"\x1b[B", Key::Down},
+        {"\x1bOB", Key::Down}, {"\x1b[5~", Key::PageUp}, {"\x1b[6~", Key::PageDown},
+        {"\t", Key::Tab},      {"\r", Key::Enter},       {"\n", Key::Enter},
+        {"q", Key::Quit},      {"Q", Key::Quit}};
+    // The start of a sequence waits for the rest, a second at most.
+    const auto partial = [&] {
+        return std::any_of(std::begin(kKeys), std::end(kKeys), [&](const auto& known) {
+            return !pending_.empty() && known.first.size() > pending_.size() &&
+                   known.first.starts_with(pending_);
+        });
+    };
+    const bool part = partial();
+    if (!part) partSince_ = {};
+    if (part && partSince_ == std::chrono::steady_clock::time_point{}) {
+        partSince_ = std::chrono::steady_clock::now();
+    }
+    const bool waiting =
+        part && std::chrono::steady_clock::now() - partSince_ < std::chrono::seconds(1);
+    if (pending_.empty() || waiting) {
         pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {fd, POLLIN, 0}};
         if (poll(watched, 2, milliseconds) <= 0 || (watched[0].revents & POLLIN) == 0) {
             return std::nullopt;
@@ -37,13 +59,9 @@ std::optional<Key> Terminal::Read(int milliseconds, int fd) {
         const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
         if (count <= 0) return std::nullopt;
         pending_.append(bytes, static_cast<std::size_t>(count));
+        if (partial()) return std::nullopt;  // the rest is on its way
     }
     // Keys typed or pasted together arrive together: one at a time from what has come.
-    static constexpr std::pair<std::string_view, Key> kKeys[] = {
-        {"\x1b[A", Key::Up},   {"\x1bOA", Key::Up},      {"\x1b[B", Key::Down},
-        {"\x1bOB", Key::Down}, {"\x1b[5~", Key::PageUp}, {"\x1b[6~", Key::PageDown},
-        {"\t", Key::Tab},      {"\r", Key::Enter},       {"\n", Key::Enter},
-        {"q", Key::Quit},      {"Q", Key::Quit}};
     for (const auto& [sequence, key] : kKeys) {
         if (pending_.starts_with(sequence)) {
             pending_.erase(0, sequence.size());

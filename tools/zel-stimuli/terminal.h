@@ -5,6 +5,7 @@
 
 #include <termios.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,8 @@ class Terminal {
     termios saved_;
     bool owner_ = true;
     std::string pending_;  // read, not yet taken
+    // When the start of a key's sequence came without its end (a slow link splits them).
+    std::chrono::steady_clock::time_point partSince_{};
 };
 
 }  // namespace zel

@@ -72,8 +72,9 @@ class SoundPlayer {
     // when nothing was queued. Returns at the latest 2 s after the queued sound's own length.
     virtual int32_t Finish() = 0;
 
-    // How long until what is queued now will have been played: for a caller that queues a long
-    // sound piece by piece and keeps only a little ahead.
+    // How much of what is queued the output has not yet taken, in playing time, however long
+    // the output itself then holds it: a caller that queues a long sound piece by piece keeps
+    // this a little above zero.
     virtual Clock::duration Ahead() const = 0;
 
     // What cuts a presentation short: asked at least every 10 ms while the player waits on the

@@ -43,7 +43,10 @@ bool AlsaSoundPlayer::Failed(const std::string& what, int error) {
 }
 
 bool AlsaSoundPlayer::Open() {
-    if (pcm_) return true;
+    // Another card chosen since: that one is opened instead.
+    if (pcm_ && opened_ == output_->Pcm()) return true;
+    Close();
+    opened_ = output_->Pcm();
     int error = 0;
     pcm_ = OpenPcm(output_->Pcm(), setup_, error);
     if (!pcm_) return Failed("cannot be opened for 16-bit sound", error);

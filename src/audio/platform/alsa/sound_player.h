@@ -52,6 +52,7 @@ class AlsaSoundPlayer final : public SoundPlayer {
 
     std::shared_ptr<AlsaOutput> output_;
     PcmPointer pcm_;
+    std::string opened_;  // the device pcm_ is
     PcmSetup setup_;
     std::unique_ptr<RateConverter> converter_;
     PresentationState presentation_;

@@ -60,7 +60,7 @@ Clock::duration PulseSoundPlayer::Ahead() const {
     PulseStream* stream = connection_ ? connection_->Stream() : nullptr;
     if (stream == nullptr) return {};
     PulseContext::Lock lock(connection_->Context());
-    return stream->Good() ? stream->Latency() : Clock::duration{};
+    return stream->Good() ? stream->Untaken() : Clock::duration{};
 }
 
 int32_t PulseSoundPlayer::Finish() {

@@ -21,6 +21,9 @@ constexpr pa_usec_t kQueueLimit = 12 * PA_USEC_PER_SEC;
 constexpr pa_usec_t kCutMargin = 5 * PA_USEC_PER_MSEC;
 constexpr std::size_t kFade = 110;
 constexpr std::size_t kAfterFade = 1102;  // 50 ms of silence
+// How long a cut waits for the server to take a block, looking this often.
+constexpr auto kCutWait = std::chrono::milliseconds(60);
+constexpr auto kCutLook = std::chrono::milliseconds(1);
 
 Clock::duration FromUsec(pa_usec_t usec) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(usec));
@@ -131,6 +134,17 @@ Clock::duration PulseStream::Latency() const {
     return FromUsec(latency);
 }
 
+Clock::duration PulseStream::Untaken() const {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (timing == nullptr || timing->read_index < 0) return {};
+    timeval now{};
+    pa_gettimeofday(&now);
+    const uint64_t taken = static_cast<uint64_t>(timing->read_index) +
+                           pa_usec_to_bytes(pa_timeval_diff(&now, &timing->timestamp), &kSpec);
+    return taken >= written_ ? Clock::duration{}
+                             : FromUsec(pa_bytes_to_usec(written_ - taken, &kSpec));
+}
+
 int32_t PulseStream::Write(const int16_t* samples, std::size_t count, Clock::time_point deadline) {
     PulseContext::Lock lock(context_);
     if (!Good()) return context_.Failure();
@@ -192,9 +206,20 @@ int32_t PulseStream::ReadIndex(Clock::time_point deadline, uint64_t& bytes) {
 }
 
 int32_t PulseStream::Cut(Clock::time_point deadline, uint64_t& faded) {
-    const auto asked = Clock::now();
-    uint64_t from = 0, played = 0;
-    if (const int32_t result = ReadIndex(deadline, from); result != 0) return result;
+    // The server takes the stream's sound a block at a time (a sink's period, PipeWire's
+    // quantum): written just after it has taken one, the fade is in place long before it takes
+    // the next, and none of it is lost to a block taken meanwhile. One that takes none for a while
+    // (a sink that rewinds, reading far ahead) is written to at once.
+    uint64_t before = 0, from = 0, played = 0;
+    if (const int32_t result = ReadIndex(deadline, before); result != 0) return result;
+    auto asked = Clock::now();
+    const auto limit = asked + kCutWait;
+    for (;;) {
+        asked = Clock::now();
+        if (const int32_t result = ReadIndex(deadline, from); result != 0) return result;
+        if (from != before || asked >= limit) break;
+        context_.WaitFor([] { return false; }, std::min(Clock::now() + kCutLook, limit));
+    }
     // PipeWire's interpolated position can run ahead of what it reports having taken.
     if (Played(played)) from = std::max(from, played);
     const auto late = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked);
@@ -238,11 +263,9 @@ int32_t PulseStream::EndPresentation(Clock::time_point deadline, const std::func
             FeedSilence();
         }
         uint64_t played = 0;
-        if (cut) {
-            // Done once the server has taken the fade: what it holds plays out on its own.
-            if ((result = ReadIndex(deadline, played)) != 0) break;
-            confirmed = played >= end;
-        } else if (Played(played) && played >= end) {
+        // Cut or not, done once the end has played: a stream that goes earlier can take what the
+        // output still holds of it along, the fade's start among it.
+        if (Played(played) && played >= end) {
             // The interpolated position said so; the server's own word settles it.
             result = context_.Ask(
                 [&](int* ack) {
@@ -259,8 +282,8 @@ int32_t PulseStream::EndPresentation(Clock::time_point deadline, const std::func
         }
         // Until the end is due, or a few milliseconds at a time, for `stop`; woken by the
         // server's events, which may answer it.
-        const auto left = played < end && !cut ? FromUsec(pa_bytes_to_usec(end - played, &kSpec))
-                                               : Clock::duration{};
+        const auto left =
+            played < end ? FromUsec(pa_bytes_to_usec(end - played, &kSpec)) : Clock::duration{};
         const auto nap = std::clamp<Clock::duration>(left, std::chrono::milliseconds(2),
                                                      std::chrono::milliseconds(10));
         context_.WaitFor([&] { return !cut && stop && stop(); },

@@ -35,6 +35,9 @@ class PulseStream {
     const char* SinkName() const { return pa_stream_get_device_name(stream_); }
     // How long until what is written now is heard (the silence queued and the output's latency).
     Clock::duration Latency() const;
+    // How much of what is written the server has not yet taken, as the last timing report and the
+    // time since say.
+    Clock::duration Untaken() const;
 
     // Take the lock. Appends samples after everything written, the first call of a presentation
     // after the silence queued, and returns once the server has them all (at the latest at
