@@ -10,6 +10,8 @@
 #include "audio/calibrator.h"
 #include "audio/exit_signals.h"
 #include "audio/platform/inih_profile_reader.h"
+#include "audio/platform/pulse/output_watch.h"
+#include "audio/platform/pulse/volumes.h"
 #include "audio/settings_writer.h"
 #include "core/runtime_error.h"
 #include "fakes/fake_platform.h"
@@ -491,6 +493,70 @@ TEST(SettingsWriter, TheSectionGoesInEverythingElseStays) {
          "Wave_volume=&H9000\r\n"},
     };
     for (const auto& [text, merged] : rows) EXPECT_EQ(MergeCalibration(text, section), merged);
+}
+
+// On a sound server: a sink's state goes back onto the port it was read on, which is made active
+// for the moment it takes when another is active now (headphones plugged in since); and what the
+// watch sees differ is said in words.
+TEST(SoundServer, StatesGoBackPortByPortAndChangesAreNamed) {
+    Log calls;
+    SinkState desk;
+    desk.name = "desk";
+    desk.port = "headphones";
+    const auto putBack = [&](const std::string& port, int32_t setting) {
+        calls.clear();
+        return OnPort(
+            "desk", port,
+            [&](const std::string& name, SinkState& sink) {
+                sink = desk;
+                return name == "desk" ? 0 : -5;
+            },
+            [&](const std::string&, const std::string& to) {
+                calls.push_back("port " + to);
+                return 0;
+            },
+            [&](const SinkState&) {
+                calls.push_back("set");
+                return setting;
+            });
+    };
+    EXPECT_EQ(putBack("speakers", 0), 0);
+    EXPECT_EQ(calls, (Log{"port speakers", "set", "port headphones"}));
+    EXPECT_EQ(putBack("speakers", -3), -3) << "the set's failure, the port back all the same";
+    EXPECT_EQ(calls, (Log{"port speakers", "set", "port headphones"}));
+    EXPECT_EQ(putBack("headphones", 0), 0);
+    EXPECT_EQ(calls, Log{"set"});
+
+    WatchedState was;
+    was.sink.description = "Built-in Audio";
+    was.sink.port = "analog-output-speaker";
+    was.sink.portDescription = "Speakers";
+    was.sink.volume.channels = was.stream.volume.channels = 1;
+    const std::pair<std::function<void(WatchedState&)>, std::string> rows[] = {
+        {[](WatchedState&) {}, ""},
+        {[](WatchedState& now) {
+             now.sink.port = "analog-output-headphones";
+             now.sink.portDescription = "Headphones";
+         },
+         "The sound output changed from Speakers to Headphones."},
+        {[](WatchedState& now) { now.sink.mute = true; },
+         "The sound output was muted by another program."},
+        {[](WatchedState& now) { now.stream.volume.values[0] = 1; },
+         "The level of the program's own sound (Zel Test in the sound settings) was changed by "
+         "another program."},
+        {[](WatchedState& now) {
+             now.stream.sink = 7;
+             now.movedTo = "HDMI";
+         },
+         "The sound output changed from Built-in Audio to HDMI."},
+        {[](WatchedState& now) { now.streamGone = true; },
+         "The sound output Built-in Audio went away."},
+    };
+    for (const auto& [change, said] : rows) {
+        WatchedState now = was;
+        change(now);
+        EXPECT_EQ(Difference(was, now), said);
+    }
 }
 
 // The first signal is the one reported; the handlers found are back afterwards.

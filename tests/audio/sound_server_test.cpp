@@ -23,6 +23,13 @@ using testing::Has;
 using testing::ServerKind;
 using testing::TestSoundServer;
 
+// The magnitude of the loudest sample in [first, last).
+template <typename It>
+int Loudest(It first, It last) {
+    return std::abs(*std::max_element(
+        first, last, [](int16_t a, int16_t b) { return std::abs(a) < std::abs(b); }));
+}
+
 class OnServer : public ::testing::TestWithParam<ServerKind> {
   protected:
     // Where a server is not installed its tests are skipped (a desktop keeps the one it has, as
@@ -205,11 +212,7 @@ TEST_P(OnServer, TheSoundStopsAtOnceWhenTheCalibratedStateIsLost) {
         // busy machine: today's queued trial would play on for seconds.
         EXPECT_LE(last.base() - loud, 22050 * 150 / 1000) << "samples of sound after the change";
         // Faded: its last half period is nearly silent, where a cut tone would be near its peak.
-        EXPECT_LE(std::abs(*std::max_element(
-                      last.base() - 11, last.base(),
-                      [](int16_t a, int16_t b) { return std::abs(a) < std::abs(b); })),
-                  3200)
-            << "a click";
+        EXPECT_LE(Loudest(last.base() - 11, last.base()), 3200) << "a click";
     }
 }
 
@@ -375,6 +378,27 @@ TEST_P(OnServer, CalibrateTheToneIsTheStandardToneRunningOn) {
     const std::vector<int16_t> heard = server->StopRecording();
     const std::vector<int16_t> made = CalibrationTone(2000.0f, 32000, 22050).Next(5 * 22050);
     EXPECT_NE(testing::FindSamples(heard, made), std::string::npos) << "not bit-exact";
+
+    // Held up longer than the 300 ms it keeps ahead, the tone runs dry at the server: said. At its
+    // end the tone fades out, and only then is anything put back: its own level (50 % here, peaks
+    // of 4,000) is never left for the 100 % found before (32,000) while it still plays.
+    Settings("Wave_volume=&H8000\nMaster_volume=&HFFFF\n");
+    server->StartRecording();
+    child = testing::Start({ZEL_STIMULI, "--calibrate", "--settings-dir", folder.path()});
+    QThread::sleep(2);
+    ::kill(static_cast<pid_t>(child->processId()), SIGSTOP);
+    QThread::sleep(1);
+    ::kill(static_cast<pid_t>(child->processId()), SIGCONT);
+    QThread::sleep(1);
+    child->terminate();
+    EXPECT_EQ(testing::Status(*child), 0);
+    EXPECT_TRUE(
+        child->readAllStandardError().contains("The sound output failed: the sound output "
+                                               "ran dry for a moment"));
+    const std::vector<int16_t> ended = server->StopRecording();
+    EXPECT_LE(Loudest(ended.begin(), ended.end()), 4100) << "played on at the level found";
+    const auto last = std::find_if(ended.rbegin(), ended.rend(), [](int16_t v) { return v; });
+    EXPECT_LE(Loudest(last.base() - 11, last.base()), 400) << "not faded";
 }
 
 // With two outputs, the settings naming the one that is not the default: the trials play there,

@@ -153,17 +153,15 @@ int32_t PulseMixerService::PutBack(MixerHandle handle, uint32_t line, const Line
     }
     if (result != 0 && found.context == nullptr) return result;
     PulseContext& context = *found.context;
-    SinkState sink;
-    if (const int32_t r = QuerySink(context, state.output, PA_INVALID_INDEX, sink); r != 0) {
-        return r;
-    }
-    const bool elsewhere = !state.port.empty() && state.port != sink.port;
-    if (elsewhere) {
-        if (const int32_t r = SetSinkPort(context, sink.name, state.port); r != 0) return r;
-    }
-    const int32_t applied = apply(&context, sink.volume);
-    const int32_t back = elsewhere ? SetSinkPort(context, sink.name, sink.port) : 0;
-    return applied != 0 ? applied : back;
+    return OnPort(
+        state.output, state.port,
+        [&](const std::string& name, SinkState& sink) {
+            return QuerySink(context, name, PA_INVALID_INDEX, sink);
+        },
+        [&](const std::string& name, const std::string& port) {
+            return SetSinkPort(context, name, port);
+        },
+        [&](const SinkState& sink) { return apply(&context, sink.volume); });
 }
 
 int32_t PulseMixerService::SetLineLevels(MixerHandle handle, uint32_t controlId,

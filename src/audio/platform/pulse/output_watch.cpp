@@ -122,14 +122,15 @@ std::string PulseOutputWatch::Changed() {
     PulseStream* stream = connection_->Stream();
     Seen& now = now_;
     if (stream == nullptr || !stream->Good()) now.streamGone = true;
-    return Compare();
+    return Difference(calibrated_, now_);
 }
 
 bool PulseOutputWatch::Disturbed() {
     if (!armed_) return false;
     PulseContext::Lock lock(*subscribed_);
     // A server gone is the player's to tell.
-    return subscribed_->Good() && (!Compare().empty() || !others_->Heard().empty());
+    return subscribed_->Good() &&
+           (!Difference(calibrated_, now_).empty() || !others_->Heard().empty());
 }
 
 void PulseOutputWatch::Listen(bool on) {
@@ -154,9 +155,7 @@ std::vector<std::string> PulseOutputWatch::Sounding() {
     return others_->Sounding();
 }
 
-std::string PulseOutputWatch::Compare() const {
-    const Seen& was = calibrated_;
-    const Seen& now = now_;
+std::string Difference(const WatchedState& was, const WatchedState& now) {
     if (now.sinkGone || now.streamGone) {
         return "The sound output " + was.sink.description + " went away.";
     }

@@ -15,6 +15,18 @@
 
 namespace zel {
 
+// The calibrated output and the program's stream on it, as the watch follows them.
+struct WatchedState {
+    SinkState sink;
+    StreamState stream;
+    bool sinkGone = false;
+    bool streamGone = false;
+    std::string movedTo;  // the description of the sink the stream was moved to
+};
+// What differs between the calibrated state and the state now, as one sentence for the user;
+// empty when nothing does.
+std::string Difference(const WatchedState& calibrated, const WatchedState& now);
+
 class PulseOutputWatch final : public OutputWatch {
   public:
     explicit PulseOutputWatch(std::shared_ptr<PulseConnection> connection)
@@ -32,17 +44,9 @@ class PulseOutputWatch final : public OutputWatch {
     std::vector<std::string> Sounding() override;
 
   private:
-    struct Seen {
-        SinkState sink;
-        StreamState stream;
-        bool sinkGone = false;
-        bool streamGone = false;
-        std::string movedTo;  // the description of the sink the stream was moved to
-    };
+    using Seen = WatchedState;
     static void OnEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
                         void* data);
-    // With the lock held.
-    std::string Compare() const;
 
     std::shared_ptr<PulseConnection> connection_;
     PulseContext* subscribed_ = nullptr;

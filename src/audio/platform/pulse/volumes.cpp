@@ -26,6 +26,22 @@ int32_t Change(PulseContext& context, Request request) {
 
 }  // namespace
 
+int32_t OnPort(
+    const std::string& name, const std::string& port,
+    const std::function<int32_t(const std::string& name, SinkState&)>& query,
+    const std::function<int32_t(const std::string& name, const std::string& port)>& setPort,
+    const std::function<int32_t(const SinkState&)>& apply) {
+    SinkState sink;
+    if (const int32_t r = query(name, sink); r != 0) return r;
+    const bool elsewhere = !port.empty() && port != sink.port;
+    if (elsewhere) {
+        if (const int32_t r = setPort(sink.name, port); r != 0) return r;
+    }
+    const int32_t applied = apply(sink);
+    const int32_t back = elsewhere ? setPort(sink.name, sink.port) : 0;
+    return applied != 0 ? applied : back;
+}
+
 SinkState ToSinkState(const pa_sink_info& info) {
     SinkState state;
     state.index = info.index;

@@ -6,6 +6,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,16 @@ struct StreamState {
     bool mute = false;
     bool volumeWritable = false;
 };
+
+// Runs `apply` on the sink `name` with `port` active, as a sink's state is put back on the port it
+// was read on: a port no longer active is made active for the moment it takes, then the one active
+// now again. `query` and `setPort` reach the server (QuerySink, SetSinkPort), apart so that ports
+// can be tried without a sink that has them.
+int32_t OnPort(
+    const std::string& name, const std::string& port,
+    const std::function<int32_t(const std::string& name, SinkState&)>& query,
+    const std::function<int32_t(const std::string& name, const std::string& port)>& setPort,
+    const std::function<int32_t(const SinkState&)>& apply);
 
 // The states as the server's answers give them.
 SinkState ToSinkState(const pa_sink_info& info);
