@@ -391,6 +391,60 @@ bool RunCardBlock(bool busy, int trials) {
     return failed == 0 && static_cast<int>(extra.size()) == trials;
 }
 
+// What plays after the calibrated state is lost, and how soon a signal ends the program:
+// zel-stimuli plays trials with its own level at 50 % (peaks of 4,000 at the monitor); 0.7 s into a
+// trial another client sets that level to 100 %, or a SIGTERM arrives. At the sink's monitor: from
+// the first louder sample to the last sound.
+bool RunCutBlock(const Setup& setup, int repeats) {
+    std::printf("\n== %s: the sound cut short ==\n", setup.name);
+    std::string why;
+    if (!TestSoundServer::Available(setup.kind, why)) {
+        std::printf("skipped: %s\n", why.c_str());
+        return true;
+    }
+    TestSoundServer server(setup.kind, setup.rate);
+    std::ofstream(server.Folder() / "Zel_test.ini")
+        << "[Calibration]\nWave_volume=&H8000\nMaster_volume=&HFFFF\n";
+    const QString folder = QString::fromStdString(server.Folder().string());
+    std::vector<double> after, exits;
+    for (int i = 0; i < 2 * repeats; ++i) {
+        const bool signal = i >= repeats;
+        if (!signal) server.StartRecording();
+        const auto child = zel::testing::Start(
+            {ZEL_STIMULI, "--play", "--trials", "32767", "--settings-dir", folder});
+        if (!child->waitForReadyRead(30'000)) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const auto asked = Clock::now();
+        if (signal) {
+            child->terminate();
+        } else {
+            const std::string inputs = server.Pactl({"list", "short", "sink-inputs"}).out;
+            server.Pactl({"set-sink-input-volume",
+                          QString::fromStdString(inputs.substr(0, inputs.find('\t'))), "65536"});
+        }
+        zel::testing::Status(*child);
+        if (signal) {
+            exits.push_back(Milliseconds(Clock::now() - asked));
+            continue;
+        }
+        const std::vector<int16_t> heard = server.StopRecording();
+        const auto loud =
+            std::find_if(heard.begin(), heard.end(), [](int16_t v) { return std::abs(v) > 4100; });
+        const auto last = std::find_if(heard.rbegin(), heard.rend(), [](int16_t v) { return v; });
+        if (loud != heard.end()) after.push_back((last.base() - loud) / kFramesPerMs);
+    }
+    const Summary sound = Summarise(after), exit = Summarise(exits);
+    std::printf(
+        "sound after the level was set to 100 %%, at the monitor: median %.1f ms, min %.1f, max "
+        "%.1f (%zu of %d)\n",
+        sound.median, sound.min, sound.max, after.size(), repeats);
+    std::printf(
+        "SIGTERM during a trial to the program's end: median %.0f ms, max %.0f ms   [goal "
+        "200 ms]\n",
+        exit.median, exit.max);
+    return exit.max <= 200;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -401,6 +455,7 @@ int main(int argc, char** argv) {
         {ServerKind::PipeWire, GraphRate::Default, "PipeWire, default 48 kHz graph"}};
     bool ok = true;
     for (const bool busy : {false, true}) ok = RunCardBlock(busy, trials) && ok;
+    for (const Setup& setup : {setups[0], setups[1]}) ok = RunCutBlock(setup, 10) && ok;
     for (const Setup& setup : setups) {
         for (const bool busy : {false, true}) {
             try {
