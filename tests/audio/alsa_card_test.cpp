@@ -12,10 +12,8 @@
 #include <vector>
 
 #include "audio/mod_zeltest.h"
-#include "audio/platform/inih_profile_reader.h"
-#include "audio/platform/sound_backend.h"
-#include "fakes/fake_platform.h"
 #include "support/process.h"
+#include "support/real_audio.h"
 #include "synthesis/wave_image.h"
 
 namespace zel {
@@ -161,13 +159,8 @@ TEST_F(OnACard, AfterAChangeTheNextTrialIsCalibratedOnADeviceThatOpensOnce) {
     setenv("ZEL_TEST_CARD_ONCE", "1", 1);
     const std::string mixer = folder.filePath("mixer").toStdString();
     std::ofstream(mixer) << "Master 31 20 on\nPCM 31 20 on\n";
-    SoundBackend backend = OpenSoundBackend();
-    testing::Log log;
-    testing::FakeNoticePresenter notices{log};
-    InihProfileReader profile;
-    ModZeltest audio(
-        {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
-        folder.path().toStdString());
+    testing::RealAudio real;
+    ModZeltest audio(real.Platform(), folder.path().toStdString());
     audio.InitialiseAudio();
     // A tenth of a second of sound each, the header saying so.
     ToneTables tables;
@@ -182,7 +175,7 @@ TEST_F(OnACard, AfterAChangeTheNextTrialIsCalibratedOnADeviceThatOpensOnce) {
     EXPECT_EQ(present(), PresentationEnd::Played);
     std::ofstream(mixer) << "Master 31 31 on\nPCM 31 16 on\n";
     EXPECT_EQ(present(), PresentationEnd::Failed);
-    EXPECT_EQ(present(), PresentationEnd::Played) << log.back();
+    EXPECT_EQ(present(), PresentationEnd::Played) << real.log.back();
     EXPECT_EQ(testing::ReadFile(folder.filePath("mixer")), "Master 31 2 on\nPCM 31 16 on\n");
     unsetenv("ZEL_TEST_CARD_ONCE");
 }

@@ -10,9 +10,7 @@
 #include <optional>
 
 #include "audio/mod_zeltest.h"
-#include "audio/platform/inih_profile_reader.h"
-#include "audio/platform/sound_backend.h"
-#include "fakes/fake_platform.h"
+#include "support/real_audio.h"
 #include "synthesis/calibration_tone.h"
 #include "synthesis/wave_image.h"
 
@@ -102,21 +100,15 @@ TEST_P(OnServer, ZelStimuliEndsWhenTheServerGoesAway) {
 TEST_P(OnServer, TheCalibratedStateHoldsForTheWholeSession) {
     server->Pactl({"set-sink-mute", "testsink", "1"});
     server->Pactl({"load-module", "module-null-sink", "sink_name=othersink"});
-    SoundBackend backend = OpenSoundBackend();
-    testing::Log log;
-    testing::FakeNoticePresenter notices{log};
-    InihProfileReader profile;
+    testing::RealAudio real;
     const auto audioWith = [&](const std::string& settings) {
         Settings(settings);
-        auto audio = std::make_unique<ModZeltest>(
-            AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices,
-                          *backend.watch},
-            folder.path().toStdString());
+        auto audio = std::make_unique<ModZeltest>(real.Platform(), folder.path().toStdString());
         audio->InitialiseAudio();
         return audio;
     };
     const auto audio = audioWith("Wave_volume=&HFFFF\nMaster_volume=&HFFFF\n");  // samples as made
-    EXPECT_TRUE(log.empty()) << log.front();
+    EXPECT_TRUE(real.log.empty()) << real.log.front();
     EXPECT_EQ(Volume(), 65536);
     EXPECT_EQ(server->Pactl({"get-sink-mute", "testsink"}).out, "Mute: no\n");
 
@@ -145,9 +137,10 @@ TEST_P(OnServer, TheCalibratedStateHoldsForTheWholeSession) {
                   server->Pactl({"set-sink-volume", "testsink", "30000"});
               }),
               PresentationEnd::Failed);
-    EXPECT_EQ(log, testing::Log{"notice [] The sound output level was changed by another "
-                                "program. The trial was not counted; the run has ended with the "
-                                "counts so far."});
+    EXPECT_EQ(real.log,
+              testing::Log{"notice [] The sound output level was changed by another "
+                           "program. The trial was not counted; the run has ended with the "
+                           "counts so far."});
     EXPECT_EQ(present([&] { EXPECT_EQ(Volume(), 65536) << "calibrated again"; }),
               PresentationEnd::Played);
 
@@ -159,7 +152,7 @@ TEST_P(OnServer, TheCalibratedStateHoldsForTheWholeSession) {
     EXPECT_TRUE(audio->RestoreMixerLevels().empty());
     EXPECT_EQ(Volume(), 40000);
     EXPECT_EQ(server->Pactl({"get-sink-mute", "testsink"}).out, "Mute: yes\n");
-    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(real.log.size(), 1u);
 }
 
 // The program's own level set to 100 % in the sound settings during a tone (the calibration has
@@ -461,15 +454,10 @@ TEST_P(OnServer, TheOutputTheSettingsNameIsTheOneUsed) {
 
     // Connected after start-up: the next presentation finds it, calibrates it and plays there.
     Settings("Output=latesink\n");
-    SoundBackend backend = OpenSoundBackend();
-    testing::Log log;
-    testing::FakeNoticePresenter notices{log};
-    InihProfileReader profile;
-    ModZeltest audio(
-        {*backend.player, *backend.device, *backend.mixer, profile, notices, *backend.watch},
-        folder.path().toStdString());
+    testing::RealAudio real;
+    ModZeltest audio(real.Platform(), folder.path().toStdString());
     audio.InitialiseAudio();
-    ASSERT_EQ(log.size(), 1u);
+    ASSERT_EQ(real.log.size(), 1u);
     server->Pactl({"load-module", "module-null-sink", "sink_name=latesink", "rate=22050",
                    "channels=1", "format=s16le", "norewinds=1"});
     ToneTables tables;
@@ -477,7 +465,7 @@ TEST_P(OnServer, TheOutputTheSettingsNameIsTheOneUsed) {
     WaveImage silence = MakeWaveImage();  // a tenth of a second
     MakePulsedTone(header, silence, 1000.0f, 4410, 0, tables.StandardTable, 22050);
     audio.PlayWaveImage(silence);
-    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Played) << log.back();
+    EXPECT_EQ(audio.EndPresentation(), PresentationEnd::Played) << real.log.back();
     EXPECT_EQ(Volume("latesink"), 4096);
     EXPECT_TRUE(audio.RestoreMixerLevels().empty());
     EXPECT_EQ(Volume("latesink"), 65536);

@@ -9,9 +9,7 @@
 #include <fstream>
 #include <optional>
 
-#include "audio/platform/inih_profile_reader.h"
-#include "audio/platform/sound_backend.h"
-#include "fakes/fake_platform.h"
+#include "support/real_audio.h"
 #include "support/sound_server.h"
 #include "ui/ui_fakes.h"
 
@@ -76,22 +74,17 @@ class CalibrationWindowTest : public QObject {
         std::ofstream(file) << "; lab 3, headphones A\n[Calibration]\nWave_volume=&H8000\n"
                                "; measured 2026-12-01\nMaster_volume=&H1000\n\n[Notes]\nby=JS\n";
 
-        SoundBackend backend = OpenSoundBackend();
-        testing::Log log;
-        testing::FakeNoticePresenter notices{log};
-        InihProfileReader profile;
+        testing::RealAudio real;
         const auto openAudio = [&](const QString& dir) {
-            return std::make_unique<ModZeltest>(
-                AudioPlatform{*backend.player, *backend.device, *backend.mixer, profile, notices,
-                              *backend.watch},
-                dir.toStdString(), EndProcess, [](const std::string&) {});
+            return std::make_unique<ModZeltest>(real.Platform(), dir.toStdString(), EndProcess,
+                                                [](const std::string&) {});
         };
         auto audio = openAudio(folder.path());
         std::vector<int> ends;
         ui::ProgramEnd end{[&](int status) { ends.push_back(status); }};
         std::ostringstream errors;
         ui::ErrorReport report{*audio, end, errors};
-        auto window = std::make_unique<ui::CalibrationWindow>(*audio, *backend.player, report);
+        auto window = std::make_unique<ui::CalibrationWindow>(*audio, *real.backend.player, report);
         QVERIFY(report.Run([&] {
             audio->InitialiseAudio();
             window->Load();
@@ -163,7 +156,7 @@ class CalibrationWindowTest : public QObject {
         auto unwritable = openAudio(system.path());
         ui::ProgramEnd end2{[&](int status) { ends.push_back(status); }};
         ui::ErrorReport report2{*unwritable, end2, errors};
-        ui::CalibrationWindow other(*unwritable, *backend.player, report2);
+        ui::CalibrationWindow other(*unwritable, *real.backend.player, report2);
         unwritable->InitialiseAudio();
         other.Load();
         const QString elsewhere = folder.filePath("mine.ini");
