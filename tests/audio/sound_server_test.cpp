@@ -55,7 +55,8 @@ class OnServer : public ::testing::TestWithParam<ServerKind> {
     // A zel-stimuli run that has presented its first trial.
     std::unique_ptr<testing::Child> Presenting(const QStringList& argv) const {
         auto child = testing::Start(argv);
-        EXPECT_TRUE(child->waitForReadyRead(30'000)) << "no trial presented";
+        EXPECT_TRUE(child->waitForReadyRead(30'000))
+            << "no trial presented: " << child->readAllStandardError().toStdString();
         return child;
     }
 

@@ -35,9 +35,11 @@ inline std::unique_ptr<Child> Start(const QStringList& argv, const QString& out 
     return child;
 }
 
-// The status as a shell gives it (128+N: ended by signal N); -1 when not ended within 30 s.
+// The status as a shell gives it (128+N: ended by signal N); -1 when not started, or not ended
+// within 30 s.
 inline int Status(QProcess& child) {
-    if (!child.waitForFinished(30'000)) return -1;
+    if (child.state() != QProcess::NotRunning && !child.waitForFinished(30'000)) return -1;
+    if (child.error() == QProcess::FailedToStart) return -1;
     return child.exitCode() + (child.exitStatus() == QProcess::CrashExit ? 128 : 0);
 }
 

@@ -127,6 +127,15 @@ class CalibrationWindowTest : public QObject {
                  QString("; lab 3, headphones A\n[Calibration]\nWave_volume=&HA125\n"
                          "; measured 2026-12-01\nMaster_volume=&H1000\nOutput=othersink\n\n"
                          "[Notes]\nby=JS\n"));
+        // The keys step the line with the focus.
+        for (const auto& [key, dB] : {std::pair{Qt::Key_Up, 1},
+                                      {Qt::Key_Down, -1},
+                                      {Qt::Key_PageDown, -6},
+                                      {Qt::Key_PageUp, 6}}) {
+            const double was = stream().second;
+            QTest::keyClick(window->LineLevel(Calibrator::Line::Wave), key);
+            QVERIFY2(std::abs(stream().second - was - dB) < 0.02, qPrintable(QString::number(key)));
+        }
         // A change after the save is asked about once when the window closes.
         QTest::keyClick(window->LineLevel(Calibrator::Line::Speakers), Qt::Key_PageDown);
         {
