@@ -150,9 +150,8 @@ void ModZeltest::ReadCalibration() {
     // Whether the levels in use were measured at all: said after the output in use.
     const std::string path = apiz_.SettingsPath().string();
     if (!settingsProblem_.empty()) {
-        levelsFrom_ = "default levels (" + path +
-                      " cannot be read), not calibrated for any "
-                      "headphones";
+        levelsFrom_ =
+            "default levels (" + path + " cannot be read), not calibrated for any headphones";
     } else if (!levelsGiven) {
         levelsFrom_ = (std::filesystem::exists(path) ? "no levels in " : "no settings file ") +
                       path + ": default levels, not calibrated for any headphones";

@@ -81,7 +81,6 @@ std::string MergeCalibration(const std::string& text, const std::string& section
         lines.push_back(Lines(section).front());
         lines.insert(lines.end(), given.begin(), given.end());
     } else {
-        auto after = header + 1;
         auto last = header;  // the section's last key line
         for (auto line = header + 1; line != lines.end() && !Header(*line);) {
             const std::optional<std::string> key = Key(*line);
@@ -101,11 +100,10 @@ std::string MergeCalibration(const std::string& text, const std::string& section
             }
             last = line++;
         }
-        after = last + 1;
         std::vector<std::string> missing;
         for (std::size_t i = 0; i < given.size(); ++i)
             if (!placed[i]) missing.push_back(given[i]);
-        lines.insert(after, missing.begin(), missing.end());
+        lines.insert(last + 1, missing.begin(), missing.end());
     }
     std::string merged(mark ? kByteOrderMark : "");
     for (std::string& line : lines) {
